@@ -1,0 +1,45 @@
+#include "zrCore/Log.hpp"
+
+#include <cstdio>
+#include <mutex>
+
+namespace zr {
+
+namespace {
+
+void defaultSink(Log::Level level, const std::string& message) {
+  std::fprintf(stderr, "%s%s", level == Log::Level::Error ? "error: " : "warning: ",
+               message.c_str());
+  if (message.empty() || message.back() != '\n') std::fputc('\n', stderr);
+}
+
+struct SinkState {
+  std::mutex mutex;
+  Log::Sink sink = defaultSink;
+};
+
+SinkState& state() {
+  static SinkState* instance = new SinkState;  // never destroyed: usable during process exit
+  return *instance;
+}
+
+void emit(Log::Level level, const String& message) {
+  SinkState& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.sink(level, message.toStdString());
+}
+
+}  // namespace
+
+void Log::error(const String& message) { emit(Level::Error, message); }
+void Log::warning(const String& message) { emit(Level::Warning, message); }
+
+Log::Sink Log::setSink(Sink sink) {
+  SinkState& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  Sink previous = std::move(s.sink);
+  s.sink = sink ? std::move(sink) : Sink(defaultSink);
+  return previous;
+}
+
+}  // namespace zr

@@ -1,0 +1,130 @@
+// Files as zrX sees them: VirtualFile, the abstract byte file with typed little-endian readers
+// and writers; DiskFile, a file on disk whose writes replace the target atomically; MemoryFile, a
+// file over a byte buffer; and locateFile, which finds a document file by path.
+//
+// A file is reference counted (zr::Object) and used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "zrCore/Export.hpp"
+#include "zrCore/Object.hpp"
+#include "zrCore/String.hpp"
+
+namespace zr {
+
+class ZRCORE_API VirtualFile : public Object {
+  ZR_DECLARE_TYPE()
+ public:
+  enum EOpenMode { ReadOnly = 0, WriteOnly = 1 };
+
+  explicit VirtualFile(const String& path = String()) : mPath(path) {}
+
+  // Opens for reading (0) or writing (1, which starts the file empty). Opening an open file
+  // closes it first. Returns success.
+  virtual bool open(EOpenMode mode) = 0;
+  virtual bool isOpen() const = 0;
+  // Closes the file. For a file open for writing, false means the written bytes could not be
+  // committed (a write, the flush or the final rename failed). Closing a closed file is true.
+  virtual bool close() = 0;
+  // Closes a file open for writing without committing: a DiskFile removes its temporary and keeps
+  // the previous file. Writers call it instead of close() once a write has failed. For files
+  // without a commit step it is close().
+  virtual void abandon() { close(); }
+  // Moves up to `count` bytes; returns how many were moved (0 when closed or at the end).
+  virtual int64_t read(void* data, int64_t count) = 0;
+  virtual int64_t write(const void* data, int64_t count) = 0;
+  // Current byte offset.
+  virtual int64_t position() const = 0;
+  // Size in bytes of the file's content (of the data written so far while writing); -1 when
+  // unknown.
+  virtual int64_t size() const = 0;
+
+  const String& path() const { return mPath; }
+  void setPath(const String& path) { mPath = path; }
+
+  // Typed readers: read `count` values into `data`; `littleEndian` says the file's byte order.
+  // Each returns the number of bytes read (count times the width when all arrived).
+  int64_t readUInt8(uint8_t* data, int64_t count = 1) { return read(data, count); }
+  int64_t readUInt16(uint16_t* data, int64_t count, bool littleEndian);
+  int64_t readUInt32(uint32_t* data, int64_t count, bool littleEndian);
+  int64_t readFloat(float* data, int64_t count, bool littleEndian);
+  int64_t readDouble(double* data, int64_t count, bool littleEndian);
+
+  // Typed writers; each returns the number of bytes written.
+  int64_t writeUInt8(uint8_t value) { return write(&value, 1); }
+  int64_t writeUInt8(const uint8_t* data, int64_t count) { return write(data, count); }
+  int64_t writeUInt16(uint16_t value, bool littleEndian);
+  int64_t writeUInt32(uint32_t value, bool littleEndian);
+  int64_t writeFloat(const float* data, int64_t count, bool littleEndian);
+  int64_t writeDouble(double value, bool littleEndian);
+  int64_t writeDouble(const double* data, int64_t count, bool littleEndian);
+
+ private:
+  int64_t readSwapped(void* data, int64_t count, int width, bool littleEndian);
+  int64_t writeSwapped(const void* data, int64_t count, int width, bool littleEndian);
+
+  String mPath;
+};
+
+// A file on disk. Reading reads the file at path(). Writing never touches the target until
+// close(): the bytes go to a temporary file beside it, and close() renames that over the target
+// only when every write succeeded; otherwise, and when the DiskFile is destroyed while still open
+// for writing, the temporary is removed and the previous file stays as it was.
+class ZRCORE_API DiskFile : public VirtualFile {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit DiskFile(const String& path) : VirtualFile(path) {}
+  ~DiskFile() override;
+
+  bool open(EOpenMode mode) override;
+  bool isOpen() const override { return mHandle != nullptr; }
+  bool close() override;
+  void abandon() override;
+  int64_t read(void* data, int64_t count) override;
+  int64_t write(const void* data, int64_t count) override;
+  int64_t position() const override { return mPosition; }
+  int64_t size() const override;
+
+ private:
+
+  std::FILE* mHandle = nullptr;
+  bool mWriting = false;
+  bool mWriteFailed = false;
+  int64_t mPosition = 0;
+  std::string mTemporaryPath;
+};
+
+// A file over a byte buffer owned by the file. Opening for writing empties the buffer; the
+// buffer survives close(), so a document written to a MemoryFile can be read back from it.
+class ZRCORE_API MemoryFile : public VirtualFile {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit MemoryFile(const String& path = String("memory"));
+  MemoryFile(std::vector<uint8_t> data, const String& path = String("memory"));
+
+  bool open(EOpenMode mode) override;
+  bool isOpen() const override { return mOpen; }
+  bool close() override;
+  int64_t read(void* data, int64_t count) override;
+  int64_t write(const void* data, int64_t count) override;
+  int64_t position() const override { return mPosition; }
+  int64_t size() const override { return static_cast<int64_t>(mData.size()); }
+
+  const std::vector<uint8_t>& data() const { return mData; }
+  std::vector<uint8_t>& data() { return mData; }
+  std::string text() const { return std::string(mData.begin(), mData.end()); }
+
+ private:
+  std::vector<uint8_t> mData;
+  int64_t mPosition = 0;
+  bool mOpen = false;
+  bool mWriting = false;
+};
+
+// A DiskFile for `path` when a regular file exists there, null otherwise.
+ZRCORE_API ref<VirtualFile> locateFile(const String& path);
+
+}  // namespace zr

@@ -1,0 +1,262 @@
+// The ZRX document model: ZRXValue, the tagged union held by every structure entry, list element
+// and metadata entry, and the tagged nodes (structures, lists, raw text blocks, integer and real
+// arrays).
+//
+// Ownership: a value of a text kind (String, Identifier, ID) owns its own copy of the text; a
+// value of a node kind holds one reference on a shared, reference-counted node, so copying a
+// value shares the node and a tree is freed when the last reference to its root goes. Nodes own
+// their tags, entries and element vectors.
+//
+// Nothing here is thread-safe beyond the atomic reference counts: a tree belongs to one thread at
+// a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zrCore/Object.hpp"
+#include "zrX/Export.hpp"
+#include "zrX/RuntimeType.hpp"
+
+namespace zrX {
+
+class Visitor;
+class ZRXTaggedValue;
+class ZRXStructure;
+class ZRXList;
+class ZRXRawtextBlock;
+class ZRXArray;
+class ZRXArrayInteger;
+class ZRXArrayReal;
+
+class ZRX_API ZRXValue {
+ public:
+  enum EType : int32_t {
+    Bool = 0,
+    Integer = 1,
+    Real = 2,
+    String = 3,
+    Identifier = 4,
+    ID = 5,
+    RawtextBlock = 6,
+    List = 7,
+    Structure = 8,
+    ArrayInteger = 9,
+    ArrayReal = 10,
+  };
+
+  // Integer 0, line 0.
+  ZRXValue() { mUnion.mInteger = 0; }
+  ZRXValue(const ZRXValue& other);
+  // Takes the payload over; `other` becomes Integer 0.
+  ZRXValue(ZRXValue&& other) noexcept;
+  // A text kind (String, Identifier or ID) holding a copy of `text`; any other kind traps.
+  ZRXValue(const char* text, EType type);
+  ZRXValue(int64_t value) { mUnion.mInteger = value; }
+  ~ZRXValue() { release(); }
+
+  // The target becomes a copy of `other`: nodes shared, texts copied, the line number taken over.
+  ZRXValue& operator=(const ZRXValue& other);
+  ZRXValue& operator=(ZRXValue&& other) noexcept;
+
+  EType type() const { return mType; }
+  int lineNumber() const { return mLineNumber; }
+  void setLineNumber(int line) { mLineNumber = line; }
+
+  // Setters release the old payload after taking the new one, so setting a value from its own
+  // payload is safe. They leave the line number alone. Node setters hold one reference on the
+  // node; only setStructure accepts null (a Structure value without a node).
+  ZRXStructure* setStructure(ZRXStructure* structure);
+  ZRXList* setList(ZRXList* list);
+  ZRXRawtextBlock* setRawtextBlock(ZRXRawtextBlock* fblock);
+  // Dispatches on the node's exact class to setArrayInteger or setArrayReal.
+  ZRXArray* setArray(ZRXArray* arr);
+  ZRXArrayInteger* setArrayInteger(ZRXArrayInteger* arr);
+  ZRXArrayReal* setArrayReal(ZRXArrayReal* arr);
+  const std::string& setString(const char* text);
+  const std::string& setIdentifier(const char* text);
+  const std::string& setID(const char* text);
+  const std::string& setString(const std::string& text);
+  const std::string& setIdentifier(const std::string& text);
+  const std::string& setID(const std::string& text);
+  int64_t setInteger(int64_t value);
+  double setReal(double value);
+  bool setBool(bool value);
+
+  // Getters require the value to be of their kind; another kind fails the check
+  // "mType == <Kind>".
+  ZRXStructure* getStructure() const;
+  ZRXList* getList() const;
+  ZRXRawtextBlock* getRawtextBlock() const;
+  ZRXArrayInteger* getArrayInteger() const;
+  ZRXArrayReal* getArrayReal() const;
+  const std::string& getString() const;
+  const std::string& getIdentifier() const;
+  const std::string& getID() const;
+  int64_t getInteger() const;
+  double getReal() const;
+  bool getBool() const;
+
+  static bool isTextType(EType type) { return type == String || type == Identifier || type == ID; }
+  static bool isNodeType(EType type) { return type >= RawtextBlock; }
+
+ private:
+  const std::string& setText(EType type, std::string* text);
+  void setNode(EType type, zr::Object* node);
+  zr::Object* node() const;
+  // Drops the payload (frees an owned text, releases a node) and leaves Integer 0; the line
+  // number stays.
+  void release();
+
+  union {
+    bool mBool;
+    int64_t mInteger;
+    double mReal;
+    std::string* mString;
+    ZRXRawtextBlock* mRawtextBlock;
+    ZRXList* mList;
+    ZRXStructure* mStructure;
+    ZRXArray* mArray;
+  } mUnion;
+  EType mType = Integer;
+  int32_t mLineNumber = 0;
+};
+
+// Base of every node: a tag (angle brackets included, empty for none) and the ZRT line it began
+// on (0 when not read from text).
+class ZRX_API ZRXTaggedValue : public zr::Object {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXTaggedValue(const char* tag = nullptr) {
+    if (tag) mTag = tag;
+  }
+
+  std::string& tag() { return mTag; }
+  const std::string& tag() const { return mTag; }
+  void setTag(const char* tag);
+  void setTag(const std::string& tag) { mTag = tag; }
+  int lineNumber() const { return mLineNumber; }
+  void setLineNumber(int line) { mLineNumber = line; }
+
+  // Makes exactly one call on `visitor`, passing this node; never recurses by itself.
+  virtual void acceptVisitor(Visitor* visitor) = 0;
+
+ private:
+  std::string mTag;
+  int32_t mLineNumber = 0;
+};
+
+// A structure: an ID ("#NULL" for none) and ordered key/value entries (keys need not be unique).
+class ZRX_API ZRXStructure : public ZRXTaggedValue {
+  ZR_DECLARE_TYPE()
+ public:
+  class ZRX_API KeyValue {
+   public:
+    KeyValue() = default;
+    KeyValue(const char* key, const ZRXValue& value) : mKey(key), mValue(value) {}
+
+    const std::string& key() const { return mKey; }
+    std::string& key() { return mKey; }
+    void setKey(const char* key) { mKey = key; }
+    void setKey(const std::string& key) { mKey = key; }
+    ZRXValue& value() { return mValue; }
+    const ZRXValue& value() const { return mValue; }
+    void setValue(const ZRXValue& value) { mValue = value; }
+
+   private:
+    std::string mKey;
+    ZRXValue mValue;
+  };
+
+  ZRXStructure();
+  explicit ZRXStructure(const char* tag);
+
+  const std::string& uid() const { return mID; }
+  void setID(const char* id);
+  void setID(const std::string& id) { mID = id; }
+
+  std::vector<KeyValue>& value() { return mKeyValue; }
+  const std::vector<KeyValue>& value() const { return mKeyValue; }
+
+  // Appends an entry `key` = Integer 0; chain with a value: s << "count" << ZRXValue(3).
+  ZRXStructure& operator<<(const char* key);
+  // Sets the value of the last entry; the structure must have one.
+  ZRXStructure& operator<<(const ZRXValue& value);
+
+  void acceptVisitor(Visitor* visitor) override;
+
+ private:
+  std::string mID;
+  std::vector<KeyValue> mKeyValue;
+};
+
+class ZRX_API ZRXList : public ZRXTaggedValue {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXList(const char* tag = nullptr);
+
+  std::vector<ZRXValue>& value() { return mValue; }
+  const std::vector<ZRXValue>& value() const { return mValue; }
+
+  void acceptVisitor(Visitor* visitor) override;
+
+ private:
+  std::vector<ZRXValue> mValue;
+};
+
+// A block of verbatim text.
+class ZRX_API ZRXRawtextBlock : public ZRXTaggedValue {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXRawtextBlock(const char* tag = nullptr, const char* text = nullptr);
+
+  std::string& value() { return mValue; }
+  const std::string& value() const { return mValue; }
+  void setValue(const char* text) { mValue = text ? text : ""; }
+  void setValue(const std::string& text) { mValue = text; }
+
+  void acceptVisitor(Visitor* visitor) override;
+
+ private:
+  std::string mValue;
+};
+
+class ZRX_API ZRXArray : public ZRXTaggedValue {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXArray(const char* tag = nullptr) : ZRXTaggedValue(tag) {}
+};
+
+// Both instantiations share the name text "zrX::ArrayTemplate<T>", hence one type record.
+template <class T>
+class ZRX_API ZRXArrayTemplate : public ZRXArray {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXArrayTemplate(const char* tag = nullptr) : ZRXArray(tag) {}
+
+  std::vector<T>& value() { return mValue; }
+  const std::vector<T>& value() const { return mValue; }
+
+ private:
+  std::vector<T> mValue;
+};
+
+extern template class ZRXArrayTemplate<int64_t>;
+extern template class ZRXArrayTemplate<double>;
+
+class ZRX_API ZRXArrayInteger : public ZRXArrayTemplate<int64_t> {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXArrayInteger(const char* tag = nullptr) : ZRXArrayTemplate<int64_t>(tag) {}
+  void acceptVisitor(Visitor* visitor) override;
+};
+
+class ZRX_API ZRXArrayReal : public ZRXArrayTemplate<double> {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit ZRXArrayReal(const char* tag = nullptr) : ZRXArrayTemplate<double>(tag) {}
+  void acceptVisitor(Visitor* visitor) override;
+};
+
+}  // namespace zrX

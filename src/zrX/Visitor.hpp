@@ -1,0 +1,94 @@
+// Tree walks over ZRX documents: the Visitor base with its visited-set guard, and
+// VisitorIDCounter, the first walk of every save.
+//
+// A node's acceptVisitor calls back exactly one visit slot; the visitor decides which children to
+// enter and remembers every structure and list it entered (isVisited), so a node reachable along
+// several paths, or along a cycle, is entered once. A visitor is made for one walk (or a series of
+// walks that must share the guard) and used by one thread.
+//
+// Walks that meet something they cannot represent record a failure instead of going on silently;
+// the first one recorded is kept (failure()) and the caller turns it into an error. Every
+// recursive walk stops descending below maxDepth() levels of structures and lists (records a
+// failure), so it never exhausts the stack.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_set>
+
+#include "zrX/Export.hpp"
+#include "zrX/RuntimeType.hpp"
+#include "zrX/Value.hpp"
+
+namespace zrX {
+
+// Default limit of nesting, in levels of structures and lists (a top-level structure is level 1),
+// for the parsers and the walks.
+constexpr int kDefaultMaxDepth = 1000;
+
+// The ID-count map filled by VisitorIDCounter and read by the writers.
+using IDCountMap = std::map<std::string, int32_t>;
+
+class ZRX_API Visitor : public zr::Object {
+  ZR_DECLARE_TYPE()
+ public:
+  Visitor() = default;
+
+  virtual void visitStructure(ZRXStructure* structure);
+  virtual void visitList(ZRXList* list);
+  virtual void visitRawtextBlock(ZRXRawtextBlock* block);
+  virtual void visitArray(ZRXArrayReal* array);
+  virtual void visitArray(ZRXArrayInteger* array);
+
+  // Tests and marks in one call: true when `node` was seen before, otherwise remembers it.
+  bool isVisited(const void* node) { return !mVisitedObjects.insert(node).second; }
+
+  // The first failure recorded by this walk; empty when none.
+  bool failed() const { return !mFailure.empty(); }
+  const std::string& failure() const { return mFailure; }
+
+  int maxDepth() const { return mMaxDepth; }
+  void setMaxDepth(int depth) { mMaxDepth = depth; }
+
+ protected:
+  // Keeps `message` unless a failure was recorded before.
+  void recordFailure(const std::string& message);
+
+  // Call on entering a structure or a list: false (and a recorded failure naming `who`) when the
+  // node lies deeper than maxDepth(); pair every true answer with leaveLevel().
+  bool enterLevel(const char* who, const ZRXTaggedValue* node);
+  void leaveLevel() { --mDepth; }
+
+  std::unordered_set<const void*> mVisitedObjects;
+  int mDepth = 0;
+  int mMaxDepth = kDefaultMaxDepth;
+
+ private:
+  std::string mFailure;
+};
+
+// Counts, per structure ID, how often the structure is reached in the tree plus how many ID values
+// name it. The writers write an ID only where the count is 2 or more. It also records what no
+// writer can represent: a list reached a second time, a structure without an ID (empty or
+// "#NULL") reached a second time, nesting deeper than maxDepth().
+class ZRX_API VisitorIDCounter : public Visitor {
+  ZR_DECLARE_TYPE()
+ public:
+  VisitorIDCounter() = default;
+
+  // REQUIRES: a map is set before the walk. The map belongs to the caller.
+  void setIDSet(IDCountMap* ids) { mIDSet = ids; }
+
+  void visitStructure(ZRXStructure* structure) override;
+  void visitList(ZRXList* list) override;
+  void visitArray(ZRXArrayReal*) override {}
+  void visitArray(ZRXArrayInteger*) override {}
+
+ private:
+  void walkValue(const ZRXValue& value);
+
+  IDCountMap* mIDSet = nullptr;
+};
+
+}  // namespace zrX
