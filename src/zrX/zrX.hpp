@@ -12,4 +12,6 @@
 #include "zrX/Export.hpp"
 #include "zrX/RuntimeType.hpp"
 #include "zrX/Value.hpp"
+#include "zrX/Parser.hpp"
 #include "zrX/Visitor.hpp"
+#include "zrX/VisitorLinker.hpp"

@@ -1,0 +1,117 @@
+#include "zrX/VisitorLinker.hpp"
+
+#include "zrCore/Check.hpp"
+#include "zrCore/Log.hpp"
+
+namespace zrX {
+
+ZR_DEFINE_TYPE(VisitorLinkMapper, Visitor, "zrX::VisitorLinkMapper")
+ZR_DEFINE_TYPE(VisitorLinker, Visitor, "zrX::VisitorLinker")
+
+// VisitorLinkMapper ------------------------------------------------------------------------------
+
+void VisitorLinkMapper::declareID(ZRXStructure* structure) {
+  const std::string& id = structure->uid();
+  if (id == "#NULL") return;
+  auto found = mLinkMap->find(id);
+  if (found == mLinkMap->end()) {
+    mLinkMap->emplace(id, structure);
+    return;
+  }
+  if (found->second.get() == structure) return;
+  mError = 1;
+  zr::Log::error(zr::Say("ID '%s' used by '%s' is already assigned to another node '%s'!\n")
+                 << id << structure->tag() << found->second->tag());
+}
+
+void VisitorLinkMapper::visitStructure(ZRXStructure* structure) {
+  if (isVisited(structure)) return;
+  declareID(structure);
+  if (!enterLevel("VisitorLinkMapper", structure)) {
+    mError = 1;
+    zr::Log::error(failure() + "\n");
+    return;
+  }
+  for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
+  leaveLevel();
+}
+
+void VisitorLinkMapper::visitList(ZRXList* list) {
+  if (isVisited(list)) {
+    zr::Log::warning("VisitorLinkMapper: cycle detected on ZRXList.\n");
+    return;
+  }
+  if (!enterLevel("VisitorLinkMapper", list)) {
+    mError = 1;
+    zr::Log::error(failure() + "\n");
+    return;
+  }
+  for (const ZRXValue& element : list->value()) walkValue(element);
+  leaveLevel();
+}
+
+void VisitorLinkMapper::walkValue(const ZRXValue& value) {
+  if (value.type() == ZRXValue::Structure) {
+    if (ZRXStructure* child = value.getStructure()) child->acceptVisitor(this);
+  } else if (value.type() == ZRXValue::List) {
+    value.getList()->acceptVisitor(this);
+  }
+}
+
+// VisitorLinker ----------------------------------------------------------------------------------
+
+ZRXStructure* VisitorLinker::link(const std::string& uid) {
+  ZR_CHECK(mLinkMap);
+  auto found = mLinkMap->find(uid);
+  if (found != mLinkMap->end()) return found->second.get();
+  if (uid == "#NULL") return nullptr;
+  mError = 1;
+  zr::Log::error(zr::Say("Could not link ID '%s' to anything!\n") << uid);
+  return nullptr;
+}
+
+void VisitorLinker::visitStructure(ZRXStructure* structure) {
+  if (isVisited(structure)) return;
+  if (!enterLevel("VisitorLinker", structure)) {
+    mError = 1;
+    zr::Log::error(failure() + "\n");
+    return;
+  }
+  for (ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
+  leaveLevel();
+}
+
+void VisitorLinker::visitList(ZRXList* list) {
+  if (isVisited(list)) {
+    zr::Log::warning("VisitorLinker: cycle detected on ZRXList.\n");
+    return;
+  }
+  if (!enterLevel("VisitorLinker", list)) {
+    mError = 1;
+    zr::Log::error(failure() + "\n");
+    return;
+  }
+  for (ZRXValue& element : list->value()) walkValue(element);
+  leaveLevel();
+}
+
+void VisitorLinker::walkValue(ZRXValue& value) {
+  switch (value.type()) {
+    case ZRXValue::Structure:
+      // A linked reference is not entered from here: its structure is linked where it stands.
+      if (ZRXStructure* child = value.getStructure()) child->acceptVisitor(this);
+      break;
+    case ZRXValue::List:
+      value.getList()->acceptVisitor(this);
+      break;
+    case ZRXValue::ID: {
+      ZRXStructure* target = link(value.getID());
+      value.setStructure(target);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace zrX

@@ -1,0 +1,67 @@
+// Linking of a parsed document: every ID value becomes a Structure value pointing at the structure
+// that carries that ID. Two passes over all top-level nodes, so a reference may precede what it
+// names: VisitorLinkMapper enters every structure ID into a link map (a duplicate ID is an
+// error), then VisitorLinker replaces the ID values (an ID that names nothing is an error; "#NULL"
+// names no structure and links to a Structure value without a node).
+//
+// The link map holds a reference on each mapped structure; it and both visitors belong to one
+// linking operation (Parser::link) on one thread.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "zrX/Export.hpp"
+#include "zrX/Visitor.hpp"
+
+namespace zrX {
+
+using LinkMap = std::map<std::string, zr::ref<ZRXStructure>>;
+
+class ZRX_API VisitorLinkMapper : public Visitor {
+  ZR_DECLARE_TYPE()
+ public:
+  // `map` must outlive the mapper.
+  explicit VisitorLinkMapper(LinkMap* map) : mLinkMap(map) {}
+
+  // Non-zero after a duplicate ID (or nesting beyond maxDepth()).
+  int error() const { return mError; }
+  // Enters `structure` under its ID, unless the ID is "#NULL". An empty ID is entered too.
+  void declareID(ZRXStructure* structure);
+
+  void visitStructure(ZRXStructure* structure) override;
+  void visitList(ZRXList* list) override;
+  void visitArray(ZRXArrayReal*) override {}
+  void visitArray(ZRXArrayInteger*) override {}
+
+ private:
+  void walkValue(const ZRXValue& value);
+
+  LinkMap* mLinkMap;
+  int32_t mError = 0;
+};
+
+class ZRX_API VisitorLinker : public Visitor {
+  ZR_DECLARE_TYPE()
+ public:
+  explicit VisitorLinker(LinkMap* map) : mLinkMap(map) {}
+
+  // Non-zero after an ID that names no mapped structure (or nesting beyond maxDepth()).
+  int error() const { return mError; }
+  // The structure `uid` names, or null: silently for "#NULL", with an error for anything else
+  // that is not mapped. REQUIRES: a map.
+  ZRXStructure* link(const std::string& uid);
+
+  void visitStructure(ZRXStructure* structure) override;
+  void visitList(ZRXList* list) override;
+  void visitArray(ZRXArrayReal*) override {}
+  void visitArray(ZRXArrayInteger*) override {}
+
+ private:
+  void walkValue(ZRXValue& value);
+
+  LinkMap* mLinkMap;
+  int32_t mError = 0;
+};
+
+}  // namespace zrX
