@@ -101,6 +101,22 @@ void appendNumbers(std::string& out, const T* values, size_t count, char separat
   out.resize(used);
 }
 
+// Makes room at once for a long array's text, estimated from a sample of its values, so that the
+// text is not copied on every doubling of the string while the array is written.
+template <class T>
+void reserveForNumbers(std::string& out, const T* values, size_t count) {
+  constexpr size_t kSamples = 16;
+  if (count < 4 * kBatch) return;
+  char sample[kLongestNumber];
+  size_t sampled = 0;
+  for (size_t k = 0; k < kSamples; ++k) {
+    std::to_chars_result r =
+        formatNumber(sample, sample + sizeof sample, values[k * (count / kSamples)]);
+    sampled += static_cast<size_t>(r.ptr - sample) + 1;
+  }
+  out.reserve(out.size() + count / kSamples * sampled * 9 / 8 + kBatch * kNumberSlot);
+}
+
 // Escapes ---------------------------------------------------------------------------------------
 
 void appendEscapedString(std::string& out, std::string_view text) {
@@ -180,6 +196,16 @@ std::string VisitorExportToZRT::escapeRawtext(std::string_view text) {
 }
 
 // Writer -----------------------------------------------------------------------------------------
+//
+// visitStructure, visitList and writeValue recurse once per nesting level, so they stay lean: the
+// checks, scalar writes and failure messages (string temporaries) live in helpers that are kept
+// out of line, whose frames are gone before the walk descends.
+
+#if defined(__GNUC__) || defined(__clang__)
+#define ZRX_OUT_OF_LINE __attribute__((noinline))
+#else
+#define ZRX_OUT_OF_LINE
+#endif
 
 void VisitorExportToZRT::writeHeader() {
   mOutput = "ZRX version=" + std::to_string(kFormatVersion) + " encoding=ascii\n\n";
@@ -201,11 +227,11 @@ std::string VisitorExportToZRT::place() const {
   return where;
 }
 
-void VisitorExportToZRT::fail(const std::string& what) {
+ZRX_OUT_OF_LINE void VisitorExportToZRT::fail(const std::string& what) {
   recordFailure("VisitorExportToZRT: " + what + ".");
 }
 
-bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
+ZRX_OUT_OF_LINE bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
   if (!mIDSet) return true;
   auto found = mIDSet->find(id);
   if (found == mIDSet->end()) {
@@ -216,13 +242,13 @@ bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
   return found->second > 1;
 }
 
-void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
+ZRX_OUT_OF_LINE void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
   if (!zrt::isValidTag(node->tag()))
     fail("tag " + quote(node->tag()) + " " + place() + " is not a valid tag");
   mOutput += node->tag();
 }
 
-void VisitorExportToZRT::writeStructureReference(const ZRXStructure* structure) {
+ZRX_OUT_OF_LINE void VisitorExportToZRT::writeStructureReference(const ZRXStructure* structure) {
   if (mDepth == 0) {
     fail("top-level " + describe("structure", structure) +
          " was written before; a top-level place needs the whole structure");
@@ -239,15 +265,9 @@ void VisitorExportToZRT::writeStructureReference(const ZRXStructure* structure) 
   mOutput += '\n';
 }
 
-void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
-  if (failed()) return;
-  if (isVisited(structure)) {
-    writeStructureReference(structure);
-    return;
-  }
-  if (mDepth == 0 && structure->tag().empty())
+ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* structure) {
+  if (mDepth == 1 && structure->tag().empty())
     fail("top-level structure without a tag; the reader needs one before '{'");
-  if (!enterLevel("VisitorExportToZRT", structure)) return;
   if (!structure->tag().empty()) {
     writeIndent();
     writeTag(structure);
@@ -259,37 +279,48 @@ void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   writeIndent();
   mOutput += "{\n";
   ++mIndent;
-  const ZRXStructure* outerStructure = mPlaceStructure;
-  const std::string* outerKey = mPlaceKey;
   mPlaceStructure = structure;
   mPlaceKey = nullptr;
 
   const std::string& id = structure->uid();
-  if (hasOwnID(structure) && isIDReferenced(id)) {
-    if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
-    auto written = mWrittenIDs.emplace(id, structure);
-    if (!written.second && written.first->second != structure) {
-      fail("ID " + quote(id) + " " + place() + " is already the ID of " +
-           describe("structure", written.first->second) + "; an ID must name one structure");
-    }
-    writeIndent();
-    mOutput += "ID = ";
-    mOutput += id;
-    mOutput += '\n';
+  if (!hasOwnID(structure) || !isIDReferenced(id)) return;
+  if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
+  auto written = mWrittenIDs.emplace(id, structure);
+  if (!written.second && written.first->second != structure) {
+    fail("ID " + quote(id) + " " + place() + " is already the ID of " +
+         describe("structure", written.first->second) + "; an ID must name one structure");
   }
+  writeIndent();
+  mOutput += "ID = ";
+  mOutput += id;
+  mOutput += '\n';
+}
 
+ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
+  mPlaceKey = &key;
+  if (!zrt::isValidKey(key))
+    fail("key " + quote(key) + " in " + describe("structure", mPlaceStructure) +
+         " is not a valid key");
+  writeIndent();
+  mOutput += key;
+  mOutput += " = ";
+  mSkipIndent = true;
+}
+
+void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
+  if (failed()) return;
+  if (isVisited(structure)) {
+    writeStructureReference(structure);
+    return;
+  }
+  if (!enterLevel("VisitorExportToZRT", structure)) return;
+  const ZRXStructure* outerStructure = mPlaceStructure;
+  const std::string* outerKey = mPlaceKey;
+  openStructure(structure);
   for (const ZRXStructure::KeyValue& entry : structure->value()) {
-    mPlaceKey = &entry.key();
-    if (!zrt::isValidKey(entry.key()))
-      fail("key " + quote(entry.key()) + " in " + describe("structure", structure) +
-           " is not a valid key");
-    writeIndent();
-    mOutput += entry.key();
-    mOutput += " = ";
-    mSkipIndent = true;
+    writeKey(entry.key());
     writeValue(entry.value());
   }
-
   --mIndent;
   writeIndent();
   mOutput += "}\n";
@@ -298,27 +329,24 @@ void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   leaveLevel();
 }
 
-void VisitorExportToZRT::visitList(ZRXList* list) {
-  if (failed()) return;
-  if (isVisited(list)) {
-    zr::Log::warning("VisitorExportToZRT: cycle detected on ZRXList.\n");
-    fail(describe("list", list) + " is reached a second time " + place() +
-         "; a list can stand in one place only");
-    writeIndent();
-    mOutput += "[ ]\n";
-    return;
-  }
-  if (!enterLevel("VisitorExportToZRT", list)) return;
+ZRX_OUT_OF_LINE void VisitorExportToZRT::writeRepeatedList(const ZRXList* list) {
+  zr::Log::warning("VisitorExportToZRT: cycle detected on ZRXList.\n");
+  fail(describe("list", list) + " is reached a second time " + place() +
+       "; a list can stand in one place only");
+  writeIndent();
+  mOutput += "[ ]\n";
+}
+
+ZRX_OUT_OF_LINE bool VisitorExportToZRT::openList(const ZRXList* list) {
   if (list->value().empty()) {
     // An empty list keeps its tag on its line, so that it reads back tagged.
-    leaveLevel();
     writeIndent();
     if (!list->tag().empty()) {
       writeTag(list);
       mOutput += ' ';
     }
     mOutput += "[ ]\n";
-    return;
+    return false;
   }
   if (!list->tag().empty()) {
     writeIndent();
@@ -331,10 +359,22 @@ void VisitorExportToZRT::visitList(ZRXList* list) {
   writeIndent();
   mOutput += "[\n";
   ++mIndent;
-  for (const ZRXValue& element : list->value()) writeValue(element);
-  --mIndent;
-  writeIndent();
-  mOutput += "]\n";
+  return true;
+}
+
+void VisitorExportToZRT::visitList(ZRXList* list) {
+  if (failed()) return;
+  if (isVisited(list)) {
+    writeRepeatedList(list);
+    return;
+  }
+  if (!enterLevel("VisitorExportToZRT", list)) return;
+  if (openList(list)) {
+    for (const ZRXValue& element : list->value()) writeValue(element);
+    --mIndent;
+    writeIndent();
+    mOutput += "]\n";
+  }
   leaveLevel();
 }
 
@@ -352,6 +392,7 @@ void VisitorExportToZRT::visitArray(ZRXArrayReal* array) {
     mOutput += ' ';
   }
   mOutput += "( ";
+  reserveForNumbers(mOutput, values.data(), values.size());
   appendNumbers(mOutput, values.data(), values.size(), ' ');
   mOutput += ")\n";
 }
@@ -363,6 +404,7 @@ void VisitorExportToZRT::visitArray(ZRXArrayInteger* array) {
     mOutput += ' ';
   }
   mOutput += "( ";
+  reserveForNumbers(mOutput, array->value().data(), array->value().size());
   appendNumbers(mOutput, array->value().data(), array->value().size(), ' ');
   mOutput += ")\n";
 }
@@ -404,7 +446,7 @@ void VisitorExportToZRT::writeIDValue(const std::string& id) {
   mOutput += '\n';
 }
 
-void VisitorExportToZRT::writeValue(const ZRXValue& value) {
+ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
   switch (value.type()) {
     case ZRXValue::Bool:
       writeIndent();
@@ -454,23 +496,34 @@ void VisitorExportToZRT::writeValue(const ZRXValue& value) {
     case ZRXValue::RawtextBlock:
       writeRawtextBlock(value.getRawtextBlock());
       break;
+    default:
+      // A Structure value without a node (a linked "#NULL") names no structure.
+      writeIndent();
+      mOutput += "#NULL\n";
+      break;
+  }
+}
+
+void VisitorExportToZRT::writeValue(const ZRXValue& value) {
+  switch (value.type()) {
     case ZRXValue::List:
       value.getList()->acceptVisitor(this);
       break;
     case ZRXValue::Structure:
       if (ZRXStructure* child = value.getStructure()) {
         child->acceptVisitor(this);
-      } else {
-        // A Structure value without a node (a linked "#NULL") names no structure.
-        writeIndent();
-        mOutput += "#NULL\n";
+        break;
       }
+      writeLeaf(value);
       break;
     case ZRXValue::ArrayInteger:
       value.getArrayInteger()->acceptVisitor(this);
       break;
     case ZRXValue::ArrayReal:
       value.getArrayReal()->acceptVisitor(this);
+      break;
+    default:
+      writeLeaf(value);
       break;
   }
 }

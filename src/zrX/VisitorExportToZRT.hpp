@@ -96,9 +96,17 @@ class ZRX_API VisitorExportToZRT : public Visitor {
 
  private:
   void writeTag(const ZRXTaggedValue* node);
+  void writeStructureReference(const ZRXStructure* structure);
+  // Tag, "{" and the ID member; makes `structure` the place of messages.
+  void openStructure(const ZRXStructure* structure);
+  void writeKey(const std::string& key);
+  void writeRepeatedList(const ZRXList* list);
+  // Tag and "[" (true), or the whole empty list (false).
+  bool openList(const ZRXList* list);
+  // Every value that holds no structure, list or array.
+  void writeLeaf(const ZRXValue& value);
   void writeRawtextBlock(const ZRXRawtextBlock* block);
   void writeIDValue(const std::string& id);
-  void writeStructureReference(const ZRXStructure* structure);
   // "in structure '<T>', key 'k'": where the walk stands, for failure messages.
   std::string place() const;
   void fail(const std::string& what);
