@@ -15,10 +15,15 @@
 // and the caller must discard the text: a list reached a second time (also logged as the warning
 // "VisitorExportToZRT: cycle detected on ZRXList.\n"); a structure reached a second time whose ID
 // is empty or "#NULL", or whose ID was not counted twice; two structures written with the same
-// ID; an ID value that names no structure; a top-level structure without a tag, or reached again;
-// a real that is not finite; a key, identifier, tag or ID breaking the lexical rules below; a
-// string holding a NUL byte; a raw text ending with a backslash or holding a CR; nesting deeper
-// than maxDepth(). Numbers are formatted independently of the process locale.
+// ID; an ID value that names no structure (its count shows only itself); a top-level structure
+// without a tag, or reached again; a real that is not finite; a key, identifier, tag or ID
+// breaking the lexical rules below; a string holding a NUL byte; a raw text ending with a
+// backslash or holding a CR; nesting deeper than maxDepth(). Numbers are formatted independently of
+// the process locale.
+//
+// Layout choices: an empty list is written "[ ]" with its tag before it on the same line
+// ("key = <L> [ ]"), so that the tag is kept; a Structure value that holds no node (a linked
+// "#NULL") is written "#NULL". No piece of text has a length limit.
 //
 // A writer, its map and the tree belong to one thread for one save. The map must outlive the walk.
 #pragma once
@@ -68,6 +73,7 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // The text built so far.
   const std::string& text() const { return mOutput; }
 
+  // Plain appends to the text (not virtual: nothing writes around them).
   void append(const char* text) { mOutput += text; }
   void append(const std::string& text) { mOutput += text; }
   // Writes the current indentation (one tab per level), or nothing once right after "key = ".
