@@ -1,0 +1,131 @@
+// VisitorExportToZRT: the writer of ZRT text. It walks a document tree and builds the whole text
+// in one string (text()); writing that string to a file is the caller's job (the serializer's
+// save). The layout is canonical: tab indentation, one member or item per line, tags before their
+// nodes, arrays on one line, and an "ID = " member only for structures whose ID is referenced.
+//
+// Use: count IDs over every top-level structure with one VisitorIDCounter into one IDCountMap;
+// construct the writer; setIDSet(&map); writeHeader(); let each top-level structure accept the
+// writer, in order; check failed(); write text(). The visited set spans all top-level structures,
+// so a structure written under one is only referenced under the next.
+//
+// The writer never produces text that the ZRT reader would reject or read back differently, apart
+// from what the format cannot say (reals keep six decimals; an empty real array reads back as an
+// empty integer array). Anything else it cannot represent is recorded as a failure (failed(),
+// failure(), a message starting "VisitorExportToZRT: " that names the tag, key or text involved)
+// and the caller must discard the text: a list reached a second time (also logged as the warning
+// "VisitorExportToZRT: cycle detected on ZRXList.\n"); a structure reached a second time whose ID
+// is empty or "#NULL", or whose ID was not counted twice; two structures written with the same
+// ID; an ID value that names no structure (its count shows only itself); a top-level structure
+// without a tag, or reached again; a real that is not finite; a key, identifier, tag or ID
+// breaking the lexical rules below; a string holding a NUL byte; a raw text ending with a
+// backslash or holding a CR; nesting deeper than maxDepth(). Numbers are formatted independently of
+// the process locale.
+//
+// Layout choices: an empty list is written "[ ]" with its tag before it on the same line
+// ("key = <L> [ ]"), so that the tag is kept; a Structure value that holds no node (a linked
+// "#NULL") is written "#NULL". No piece of text has a length limit.
+//
+// A writer, its map and the tree belong to one thread for one save. The map must outlive the walk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "zrX/Export.hpp"
+#include "zrX/Value.hpp"
+#include "zrX/Visitor.hpp"
+
+namespace zrX {
+
+// The lexical rules of ZRT names, for the writer and for anyone building trees that must save.
+namespace zrt {
+
+// "[A-Za-z_][A-Za-z0-9_]*", not "_": the tokenizer's identifier.
+ZRX_API bool isIdentifierToken(std::string_view text);
+// An identifier value: an identifier token other than "true" and "false" (the booleans).
+ZRX_API bool isValidIdentifier(std::string_view text);
+// A structure key: a valid identifier that is not "ID" in any letter case ("ID" opens the ID
+// member; "Id", "iD", "id" are refused by the reader).
+ZRX_API bool isValidKey(std::string_view text);
+// "#" followed by "[A-Za-z0-9_]*", not "#_". "#" alone is valid.
+ZRX_API bool isValidID(std::string_view text);
+// "<" followed by "[A-Za-z0-9_:]*" and ">". "<>" is valid. (A node without a tag has the empty
+// text, which is not a tag.)
+ZRX_API bool isValidTag(std::string_view text);
+
+}  // namespace zrt
+
+class ZRX_API VisitorExportToZRT : public Visitor {
+  ZR_DECLARE_TYPE()
+ public:
+  VisitorExportToZRT() = default;
+
+  // The ID counts that decide which IDs are written (count 2 or more). Without a map every
+  // structure whose ID is neither empty nor "#NULL" gets its ID member. Not owned.
+  void setIDSet(const IDCountMap* ids) { mIDSet = ids; }
+
+  // Replaces the text with the header "ZRX version=101 encoding=ascii" and one empty line. Call
+  // once, before the first structure.
+  void writeHeader();
+
+  // The text built so far.
+  const std::string& text() const { return mOutput; }
+
+  // Plain appends to the text (not virtual: nothing writes around them).
+  void append(const char* text) { mOutput += text; }
+  void append(const std::string& text) { mOutput += text; }
+  // Writes the current indentation (one tab per level), or nothing once right after "key = ".
+  void writeIndent();
+
+  // True when the ID must be written: no map is set, or its count is 2 or more. An ID missing
+  // from a set map (the tree changed between counting and writing) records a failure and answers
+  // false.
+  bool isIDReferenced(const std::string& id);
+
+  // Writes one value at the current place (a member's value after "key = ", or a list item).
+  void writeValue(const ZRXValue& value);
+
+  // The body of a ZRT string (without the quotes): '"', '\\', backspace, form feed, LF, CR and
+  // tab become two-character escapes; every other byte is kept. A NUL byte is kept as well; the
+  // writer refuses such strings before escaping.
+  static std::string escapeString(std::string_view text);
+  // The body of a raw text block: every ">}" becomes "\>}". A text ending with a backslash or
+  // holding a CR cannot be written faithfully; the writer refuses it before escaping.
+  static std::string escapeRawtext(std::string_view text);
+
+  void visitStructure(ZRXStructure* structure) override;
+  void visitList(ZRXList* list) override;
+  void visitArray(ZRXArrayReal* array) override;
+  void visitArray(ZRXArrayInteger* array) override;
+
+ private:
+  void writeTag(const ZRXTaggedValue* node);
+  void writeStructureReference(const ZRXStructure* structure);
+  // Tag, "{" and the ID member; makes `structure` the place of messages.
+  void openStructure(const ZRXStructure* structure);
+  void writeKey(const std::string& key);
+  void writeRepeatedList(const ZRXList* list);
+  // Tag and "[" (true), or the whole empty list (false).
+  bool openList(const ZRXList* list);
+  // Every value that holds no structure, list or array.
+  void writeLeaf(const ZRXValue& value);
+  void writeRawtextBlock(const ZRXRawtextBlock* block);
+  void writeIDValue(const std::string& id);
+  // "in structure '<T>', key 'k'": where the walk stands, for failure messages.
+  std::string place() const;
+  void fail(const std::string& what);
+
+  std::string mOutput;
+  const IDCountMap* mIDSet = nullptr;
+  int32_t mIndent = 0;
+  bool mSkipIndent = false;
+  // Where the walk stands, for messages: the innermost structure and its member being written.
+  const ZRXStructure* mPlaceStructure = nullptr;
+  const std::string* mPlaceKey = nullptr;
+  // The structure each written ID member belongs to, to refuse one ID on two structures.
+  std::unordered_map<std::string, const ZRXStructure*> mWrittenIDs;
+};
+
+}  // namespace zrX
