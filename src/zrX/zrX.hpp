@@ -15,4 +15,5 @@
 #include "zrX/Cycles.hpp"
 #include "zrX/Parser.hpp"
 #include "zrX/Visitor.hpp"
+#include "zrX/VisitorExportToZRT.hpp"
 #include "zrX/VisitorLinker.hpp"
