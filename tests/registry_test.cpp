@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "support/HostModel.hpp"
@@ -75,16 +76,26 @@ TEST(DefaultRegistry, StartsNullAndIsCopiedByNewSerializers) {
   EXPECT_EQ(registry->referenceCount(), 2);  // `registry` and `during`
 }
 
-// Runs at exit, after every test and before the library is unloaded: a serializer constructed
-// during static destruction still finds the default registry, and the registry left set here is
-// for the library to release at unload (the sanitizer build's leak check would report it
-// otherwise).
-struct AtExit {
-  ~AtExit() {
-    zrX::setDefZRXRegistry(zrtest::makeHostRegistry().get());
-    ZRXSerializer serializer;
-    if (serializer.registry() != zrX::defZRXRegistry() || !serializer.registry()) std::abort();
+// Reports its destruction, with what a serializer constructed at that moment finds.
+class ExitProbe : public NullWrapper {
+ public:
+  ~ExitProbe() override {
+    ZRXSerializer late;
+    std::fprintf(stderr, "probe released; a serializer made now has %s registry\n",
+                 late.registry() ? "a" : "no");
   }
-} gAtExit;
+};
+
+TEST(DefaultRegistryDeathTest, IsReleasedWhenTheLibraryUnloads) {
+  EXPECT_EXIT(
+      {
+        ref<Registry> registry = new Registry;
+        registry->registerWrapper("<Probe>", zrtest::Node::Type(), new ExitProbe);
+        zrX::setDefZRXRegistry(registry.get());
+        registry.release();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "probe released; a serializer made now has no registry");
+}
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "support/HostModel.hpp"
 #include "support/LogCapture.hpp"
+#include "zrX/Cycles.hpp"
 #include "zrX/ioZRX.hpp"
 
 namespace {
@@ -228,6 +229,10 @@ TEST_F(SerializerTest, ResetAndDestructionFreeStructuresInCycles) {
   ZRXStructure* scene = listElement(root.get(), "resources", 0);
   ASSERT_NE(scene, nullptr);
   EXPECT_EQ(entryStructure(listElement(scene, "children", 0), "parent"), scene);
+  // ... and so it is the caller's to break those cycles when it drops the structure.
+  const std::vector<ref<zrX::ZRXTaggedValue>> roots{root};
+  root.release();
+  zrX::breakCycles(roots);
 }
 
 // --- Error state ---

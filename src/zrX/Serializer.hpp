@@ -12,8 +12,11 @@
 //
 // Ownership: the two conversion maps hold strong references on every object and structure that
 // took part in a conversion; importZRX and exportZRX hand out borrowed pointers that stay valid
-// until reset() or destruction. The serializer holds a strong reference on its registry, taken
-// from the default registry (ioZRX.hpp) at construction.
+// until reset() or destruction. Structures of a graph with a cycle refer to each other; reset()
+// and destruction break those cycles (breakCycles, Cycles.hpp) among the structures that nobody
+// else holds. A caller that keeps a structure beyond that keeps what it reaches intact, and
+// breaks its cycles when it drops it. The serializer holds a strong reference on its registry,
+// taken from the default registry (ioZRX.hpp) at construction.
 //
 // Threads: one thread at a time per serializer. Separate serializers may run in parallel while
 // the registry and wrappers they share are not changed.
