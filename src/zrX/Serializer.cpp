@@ -14,7 +14,7 @@ ZR_DEFINE_TYPE(ZRXSerializer, zr::Object, "zrX::Serializer")
 namespace {
 
 // The one place where a borrowed const pointer becomes a strong reference: the serializer keeps
-// what it is handed alive, never modifies it through this reference, and hands it back as it came.
+// what it is handed alive and never modifies it through that reference.
 template <class T>
 zr::ref<T> hold(const T* pointer) {
   return zr::ref<T>(const_cast<T*>(pointer));

@@ -66,11 +66,12 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // The object made from `structure`, or null: at once while the error is set; otherwise the
   // object recorded earlier, or what the wrapper registered for the structure's tag makes. A
   // missing or failing wrapper sets ImportError and logs the structure's tag.
-  // REQUIRES: `structure` is not null and a registry is set (see canImport).
+  // REQUIRES: `structure` is not null and a registry is set (see canImport); checked, as is the
+  // wrapper's duty to register the pair it returns (else the result would dangle).
   zr::Object* importZRX(const ZRXStructure* structure);
   // The structure made from `object`, or null; the mirror image of importZRX, looking the
-  // wrapper up by the object's exact runtime type and setting ExportError.
-  // REQUIRES: `object` is not null and a registry is set (see canExport).
+  // wrapper up by the object's exact runtime type (never a base class's) and setting
+  // ExportError. REQUIRES: as for importZRX, with `object`.
   ZRXStructure* exportZRX(const zr::Object* object);
 
   // Whether a registry is set and lists a wrapper for the structure's tag / the object's exact
