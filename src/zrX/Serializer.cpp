@@ -1,0 +1,289 @@
+#include "zrX/Serializer.hpp"
+
+#include <charconv>
+
+#include "zrCore/Check.hpp"
+#include "zrCore/Log.hpp"
+#include "zrX/Cycles.hpp"
+#include "zrX/ioZRX.hpp"
+
+namespace zrX {
+
+ZR_DEFINE_TYPE(ZRXSerializer, zr::Object, "zrX::Serializer")
+
+namespace {
+
+// The one place where a borrowed const pointer becomes a strong reference: the serializer keeps
+// what it is handed alive and never modifies it through that reference.
+template <class T>
+zr::ref<T> hold(const T* pointer) {
+  return zr::ref<T>(const_cast<T*>(pointer));
+}
+
+}  // namespace
+
+// --- Construction and copying ---
+
+ZRXSerializer::ZRXSerializer() { setRegistry(defZRXRegistry()); }
+
+ZRXSerializer::ZRXSerializer(const ZRXSerializer& other) = default;
+
+ZRXSerializer::ZRXSerializer(ZRXSerializer&& other)
+    : zr::Object(other),
+      mDocumentURL(other.mDocumentURL),
+      mDirectives(std::move(other.mDirectives)),
+      mError(other.mError),
+      mIDCounter(other.mIDCounter),
+      mImportedStructures(std::move(other.mImportedStructures)),
+      mExportedObjects(std::move(other.mExportedObjects)),
+      mMetadata(std::move(other.mMetadata)),
+      mRegistry(other.mRegistry),
+      mMaxDepth(other.mMaxDepth) {
+  other.mDirectives.clear();
+  other.mImportedStructures.clear();
+  other.mExportedObjects.clear();
+  other.mMetadata.clear();
+}
+
+ZRXSerializer& ZRXSerializer::operator=(const ZRXSerializer& other) {
+  if (this != &other) *this = ZRXSerializer(other);
+  return *this;
+}
+
+ZRXSerializer& ZRXSerializer::operator=(ZRXSerializer&& other) {
+  if (this == &other) return *this;
+  releaseConversions(true);
+  mDocumentURL = other.mDocumentURL;
+  mDirectives = std::move(other.mDirectives);
+  mError = other.mError;
+  mIDCounter = other.mIDCounter;
+  mImportedStructures = std::move(other.mImportedStructures);
+  mExportedObjects = std::move(other.mExportedObjects);
+  mMetadata = std::move(other.mMetadata);
+  mRegistry = other.mRegistry;
+  mMaxDepth = other.mMaxDepth;
+  other.mDirectives.clear();
+  other.mImportedStructures.clear();
+  other.mExportedObjects.clear();
+  other.mMetadata.clear();
+  return *this;
+}
+
+ZRXSerializer::~ZRXSerializer() { releaseConversions(true); }
+
+void ZRXSerializer::releaseConversions(bool withMetadata) {
+  // The structures of an object graph with a cycle refer to each other (a child's structure
+  // names its parent's), and so may those of a linked document: hand everything the maps held to
+  // breakCycles once the maps no longer hold it.
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  roots.reserve(mImportedStructures.size() + mExportedObjects.size());
+  for (const auto& entry : mImportedStructures) roots.emplace_back(entry.first);
+  for (const auto& entry : mExportedObjects) roots.emplace_back(entry.second);
+  mImportedStructures.clear();
+  mExportedObjects.clear();
+  if (withMetadata) {
+    for (const auto& entry : mMetadata) {
+      const ZRXValue& value = entry.second;
+      if (value.type() == ZRXValue::Structure && value.getStructure())
+        roots.emplace_back(value.getStructure());
+      else if (value.type() == ZRXValue::List)
+        roots.emplace_back(value.getList());
+    }
+    mMetadata.clear();
+  }
+  if (!roots.empty()) breakCycles(roots);
+}
+
+void ZRXSerializer::reset() {
+  mError = NoError;
+  mIDCounter = 0;
+  releaseConversions(false);
+}
+
+// --- Conversion ---
+
+zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
+  ZR_CHECK(st);
+  if (mError != NoError) return nullptr;
+  if (zr::Object* known = getImportedStructure(st)) return known;
+
+  ZR_CHECK(mRegistry);
+  const Registry::ImportWrappers& wrappers = mRegistry->importWrappers();
+  const auto found = wrappers.find(st->tag());
+  if (found == wrappers.end()) {
+    mError = ImportError;
+    zr::Log::error(zr::Say("No importing serializer found for structure '%s'.") << st->tag());
+    return nullptr;
+  }
+  ClassWrapper* serializer = found->second.get();
+  ZR_CHECK(serializer);
+
+  const zr::ref<zr::Object> object = serializer->importObject(*this, st);
+  if (!object) {
+    mError = ImportError;
+    zr::Log::error(zr::Say("Error importing structure '%s'.") << st->tag());
+    return nullptr;
+  }
+  // Only the registered pair keeps the object alive after `object` goes: a wrapper that did not
+  // register it would hand the caller a dangling pointer.
+  ZR_CHECK(getImportedStructure(st) == object.get());
+  return object.get();
+}
+
+ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
+  ZR_CHECK(obj);
+  if (mError != NoError) return nullptr;
+  if (ZRXStructure* known = getExportedObject(obj)) return known;
+
+  ZR_CHECK(mRegistry);
+  const zr::TypeInfo& type = obj->classType();
+  const Registry::ExportWrappers& wrappers = mRegistry->exportWrappers();
+  const auto found = wrappers.find(type);
+  if (found == wrappers.end()) {
+    mError = ExportError;
+    zr::Log::error(zr::Say("No exporting serializer found for '%s'.") << type.name());
+    return nullptr;
+  }
+  ClassWrapper* serializer = found->second.get();
+  ZR_CHECK(serializer);
+
+  const zr::ref<ZRXStructure> structure = serializer->exportObject(*this, obj);
+  if (!structure) {
+    mError = ExportError;
+    zr::Log::error(zr::Say("Error exporting '%s'.") << type.name());
+    return nullptr;
+  }
+  ZR_CHECK(getExportedObject(obj) == structure.get());
+  return structure.get();
+}
+
+bool ZRXSerializer::canImport(const ZRXStructure* structure) const {
+  ZR_CHECK(structure);
+  return mRegistry && mRegistry->importWrappers().count(structure->tag()) != 0;
+}
+
+bool ZRXSerializer::canExport(const zr::Object* object) const {
+  ZR_CHECK(object);
+  return mRegistry && mRegistry->exportWrappers().count(object->classType()) != 0;
+}
+
+// --- Bookkeeping ---
+
+void ZRXSerializer::registerImportedStructure(const ZRXStructure* st, zr::Object* obj) {
+  ZR_CHECK(st);
+  ZR_CHECK(obj);
+  ZR_CHECK(mImportedStructures.find(st) == mImportedStructures.end());
+  mImportedStructures.emplace(hold(st), obj);
+}
+
+void ZRXSerializer::registerExportedObject(const zr::Object* obj, ZRXStructure* st) {
+  ZR_CHECK(obj);
+  ZR_CHECK(st);
+  ZR_CHECK(mExportedObjects.find(obj) == mExportedObjects.end());
+  mExportedObjects.emplace(hold(obj), st);
+}
+
+zr::Object* ZRXSerializer::getImportedStructure(const ZRXStructure* st) const {
+  const auto it = mImportedStructures.find(st);
+  if (it == mImportedStructures.end()) return nullptr;
+  ZR_CHECK(it->second.get_writable() != NULL);
+  return it->second.get();
+}
+
+ZRXStructure* ZRXSerializer::getExportedObject(const zr::Object* obj) const {
+  const auto it = mExportedObjects.find(obj);
+  if (it == mExportedObjects.end()) return nullptr;
+  ZR_CHECK(it->second.get_writable() != NULL);
+  return it->second.get();
+}
+
+std::string ZRXSerializer::generateID(const char* prefix) {
+  ZR_CHECK(prefix);
+  ++mIDCounter;
+  char digits[33];
+  const auto written = std::to_chars(digits, digits + sizeof digits, mIDCounter);
+  std::string id;
+  id.reserve(4 + std::char_traits<char>::length(prefix) + (written.ptr - digits));
+  id += '#';
+  id += prefix;
+  id += "id";
+  id.append(digits, written.ptr);
+  return id;
+}
+
+void ZRXSerializer::signalImportError(const zr::String& message) {
+  if (mError != NoError) return;
+  zr::Log::error(message);
+  mError = ImportError;
+}
+
+void ZRXSerializer::signalExportError(const zr::String& message) {
+  if (mError != NoError) return;
+  zr::Log::error(message);
+  mError = ExportError;
+}
+
+void ZRXSerializer::resolvePath(std::string& path) const {
+  const zr::String text = zr::String::fromStdString(path, true);
+  if (!text.startsWith("this:")) return;
+  zr::String resolved = mDocumentURL.extractPath() + text.right(-5);
+  path = resolved.normalizeSlashes().toStdString();
+}
+
+const char* ZRXSerializer::errorString() const {
+  switch (mError) {
+    case NoError:
+      return "NoError";
+    case ImportError:
+      return "ImportError";
+    case ExportError:
+      return "ExportError";
+    case ReadError:
+      return "ReadError";
+    default:
+      return "WriteError";
+  }
+}
+
+// --- Directives, metadata, registry ---
+
+void ZRXSerializer::setDirective(const char* name, const char* value) {
+  ZR_CHECK(name);
+  ZR_CHECK(value);
+  mDirectives.insert_or_assign(std::string(name), std::string(value));
+}
+
+bool ZRXSerializer::hasDirective(const char* name) const {
+  ZR_CHECK(name);
+  return mDirectives.find(name) != mDirectives.end();
+}
+
+const std::string& ZRXSerializer::directive(const char* name) const {
+  ZR_CHECK(name);
+  const auto it = mDirectives.find(name);
+  if (it != mDirectives.end()) return it->second;
+  static const std::string no_directive("NO_SUCH_DIRECTIVE");
+  return no_directive;
+}
+
+void ZRXSerializer::eraseDirective(const char* name) {
+  ZR_CHECK(name);
+  const auto it = mDirectives.find(name);
+  if (it != mDirectives.end()) mDirectives.erase(it);
+}
+
+ZRXValue* ZRXSerializer::getMetadata(const char* key) {
+  ZR_CHECK(key);
+  const auto it = mMetadata.find(key);
+  return it == mMetadata.end() ? nullptr : &it->second;
+}
+
+const ZRXValue* ZRXSerializer::getMetadata(const char* key) const {
+  ZR_CHECK(key);
+  const auto it = mMetadata.find(key);
+  return it == mMetadata.end() ? nullptr : &it->second;
+}
+
+void ZRXSerializer::setRegistry(const Registry* registry) { mRegistry = hold(registry); }
+
+}  // namespace zrX

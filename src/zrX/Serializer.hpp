@@ -1,0 +1,185 @@
+// ZRXSerializer: converts a host's object graph into a tree of ZRXStructure nodes and back,
+// through the ClassWrappers of its Registry. It converts nothing itself: for each object or
+// structure it calls the registered wrapper, which calls back importZRX / exportZRX for what it
+// refers to.
+//
+// Every converted pair is remembered until reset(), so an object reached twice, or through a
+// cycle, is converted once and comes back as the same structure (and a structure as the same
+// object). The first failure sets a sticky error that blocks every later conversion until
+// reset() or setError(NoError). Besides, it numbers the IDs that wrappers give to structures,
+// carries named string options for the wrappers (directives), the document's metadata, and the
+// URL of the document being read, against which wrappers resolve "this:" paths.
+//
+// Ownership: the two conversion maps hold strong references on every object and structure that
+// took part in a conversion; importZRX and exportZRX hand out borrowed pointers that stay valid
+// until reset() or destruction. Structures of a graph with a cycle refer to each other; reset()
+// and destruction break those cycles (breakCycles, Cycles.hpp) among the structures that nobody
+// else holds. A caller that keeps a structure beyond that keeps what it reaches intact, and
+// breaks its cycles when it drops it. The serializer holds a strong reference on its registry,
+// taken from the default registry (ioZRX.hpp) at construction.
+//
+// Threads: one thread at a time per serializer. Separate serializers may run in parallel while
+// the registry and wrappers they share are not changed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "zrCore/Object.hpp"
+#include "zrCore/String.hpp"
+#include "zrX/Export.hpp"
+#include "zrX/Parser.hpp"
+#include "zrX/Registry.hpp"
+#include "zrX/RuntimeType.hpp"
+#include "zrX/Value.hpp"
+#include "zrX/Visitor.hpp"
+
+namespace zrX {
+
+class ZRX_API ZRXSerializer : public zr::Object {
+  ZR_DECLARE_TYPE()
+ public:
+  enum EError : int32_t {
+    NoError = 0,
+    ImportError = 1,
+    ExportError = 2,
+    ReadError = 3,  // set by no operation of the library; for callers and wrappers
+    WriteError = 4,
+  };
+
+  // Takes the default registry (possibly null).
+  ZRXSerializer();
+  // Copies every field; the maps share their objects and structures with `other`.
+  ZRXSerializer(const ZRXSerializer& other);
+  // Moves the directives, metadata and conversion maps (`other` is left with them empty);
+  // copies the rest.
+  ZRXSerializer(ZRXSerializer&& other);
+  ZRXSerializer& operator=(const ZRXSerializer& other);
+  ZRXSerializer& operator=(ZRXSerializer&& other);
+  ~ZRXSerializer() override;
+
+  // --- Conversion ---
+
+  // The object made from `structure`, or null: at once while the error is set; otherwise the
+  // object recorded earlier, or what the wrapper registered for the structure's tag makes. A
+  // missing or failing wrapper sets ImportError and logs the structure's tag.
+  // REQUIRES: `structure` is not null and a registry is set (see canImport); checked, as is the
+  // wrapper's duty to register the pair it returns (else the result would dangle).
+  zr::Object* importZRX(const ZRXStructure* structure);
+  // The structure made from `object`, or null; the mirror image of importZRX, looking the
+  // wrapper up by the object's exact runtime type (never a base class's) and setting
+  // ExportError. REQUIRES: as for importZRX, with `object`.
+  ZRXStructure* exportZRX(const zr::Object* object);
+
+  // Whether a registry is set and lists a wrapper for the structure's tag / the object's exact
+  // runtime type. REQUIRES: the argument is not null.
+  bool canImport(const ZRXStructure* structure) const;
+  bool canExport(const zr::Object* object) const;
+
+  // --- Bookkeeping for wrappers ---
+
+  // Record a converted pair; a wrapper calls these before converting what the pair refers to.
+  // Recording the same structure (object) twice, or a null partner, fails a check.
+  void registerImportedStructure(const ZRXStructure* st, zr::Object* obj);
+  void registerExportedObject(const zr::Object* obj, ZRXStructure* st);
+  // The partner recorded for a structure (object), or null.
+  zr::Object* getImportedStructure(const ZRXStructure* st) const;
+  ZRXStructure* getExportedObject(const zr::Object* obj) const;
+
+  // A new structure ID: "#" + prefix + "id" + the next number (1 after construction or reset();
+  // one counter for all prefixes). REQUIRES: `prefix` is not null.
+  std::string generateID(const char* prefix);
+
+  // Report a wrapper's failure: the first one logs `message` and sets ImportError
+  // (ExportError); while an error is set they do nothing.
+  void signalImportError(const zr::String& message);
+  void signalExportError(const zr::String& message);
+
+  // Rewrites a path starting with "this:" into the document URL's folder followed by the rest of
+  // the path, slashes normalized; any other path is left unchanged.
+  void resolvePath(std::string& path) const;
+
+  // --- Error state ---
+
+  EError error() const { return mError; }
+  // Sets the error unconditionally, NoError included.
+  void setError(EError error) { mError = error; }
+  // "NoError", "ImportError", "ExportError", "ReadError"; "WriteError" for 4 and any other value.
+  const char* errorString() const;
+
+  // Clears the error, the ID counter and both conversion maps. Directives, metadata, document URL,
+  // registry and nesting limit stay.
+  void reset();
+
+  // --- Directives: free-form named options that wrappers query ---
+
+  // Inserts or replaces. REQUIRES: neither argument is null (nor in the other calls' names).
+  void setDirective(const char* name, const char* value);
+  bool hasDirective(const char* name) const;
+  // The value, valid until the directive is replaced or erased; for an absent name the text
+  // "NO_SUCH_DIRECTIVE".
+  const std::string& directive(const char* name) const;
+  void eraseDirective(const char* name);
+  void eraseAllDirectives() { mDirectives.clear(); }
+
+  // --- Metadata: written into saved documents, replaced by a loaded document's ---
+
+  MetadataMap& metadata() { return mMetadata; }
+  const MetadataMap& metadata() const { return mMetadata; }
+  // The entry under `key`, or null; valid until the entry is removed or the map replaced.
+  ZRXValue* getMetadata(const char* key);
+  const ZRXValue* getMetadata(const char* key) const;
+
+  // --- Document URL, registry, nesting limit ---
+
+  const zr::String& documentURL() const { return mDocumentURL; }
+  void setDocumentURL(const zr::String& url) { mDocumentURL = url; }
+
+  Registry* registry() { return mRegistry.get(); }
+  const Registry* registry() const { return mRegistry.get(); }
+  // Holds a strong reference on `registry` (null allowed).
+  void setRegistry(const Registry* registry);
+
+  // Nesting limit, in levels of structures and lists, handed to the parsers and writers of
+  // document loads and saves.
+  int maxDepth() const { return mMaxDepth; }
+  void setMaxDepth(int depth) { mMaxDepth = depth; }
+
+ private:
+  // Orders handles and plain pointers alike by address, so a lookup with a borrowed (const)
+  // pointer builds no handle and touches no reference count.
+  struct IdentityLess {
+    using is_transparent = void;
+    template <class T>
+    static const void* address(const zr::ref<T>& handle) {
+      return handle.get();
+    }
+    static const void* address(const void* pointer) { return pointer; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+      return std::less<const void*>()(address(a), address(b));
+    }
+  };
+  // Identity maps: each entry holds strong references on both partners.
+  using ImportedMap = std::map<zr::ref<ZRXStructure>, zr::ref<zr::Object>, IdentityLess>;
+  using ExportedMap = std::map<zr::ref<zr::Object>, zr::ref<ZRXStructure>, IdentityLess>;
+
+  // Drops both conversion maps (and the metadata if asked), clearing the entries of every
+  // structure and list that only a reference cycle among them would keep alive.
+  void releaseConversions(bool withMetadata);
+
+  zr::String mDocumentURL;
+  std::map<std::string, std::string, std::less<>> mDirectives;
+  EError mError = NoError;
+  int32_t mIDCounter = 0;
+  ImportedMap mImportedStructures;
+  ExportedMap mExportedObjects;
+  MetadataMap mMetadata;
+  zr::ref<Registry> mRegistry;
+  int mMaxDepth = kDefaultMaxDepth;
+};
+
+}  // namespace zrX
