@@ -24,7 +24,7 @@ void swapBytes(uint8_t* p, int width) { std::reverse(p, p + width); }
 }  // namespace
 
 int64_t VirtualFile::readSwapped(void* data, int64_t count, int width, bool littleEndian) {
-  if (count <= 0) return 0;
+  if (count <= 0 || count > INT64_MAX / width) return 0;
   const int64_t got = read(data, count * width);
   if (littleEndian != kHostLittleEndian) {
     auto* bytes = static_cast<uint8_t*>(data);
@@ -34,7 +34,7 @@ int64_t VirtualFile::readSwapped(void* data, int64_t count, int width, bool litt
 }
 
 int64_t VirtualFile::writeSwapped(const void* data, int64_t count, int width, bool littleEndian) {
-  if (count <= 0) return 0;
+  if (count <= 0 || count > INT64_MAX / width) return 0;
   if (littleEndian == kHostLittleEndian) return write(data, count * width);
   std::vector<uint8_t> copy(static_cast<const uint8_t*>(data),
                             static_cast<const uint8_t*>(data) + count * width);
@@ -136,7 +136,14 @@ bool DiskFile::close() {
   mWriting = false;
   std::error_code error;
   if (closed && !mWriteFailed) {
-    std::filesystem::rename(mTemporaryPath, path().toStdString(), error);
+    const std::string target = path().toStdString();
+    // Keep the replaced file's permission bits (the temporary got the process defaults).
+    const auto previous = std::filesystem::status(target, error);
+    if (!error && std::filesystem::exists(previous)) {
+      std::filesystem::permissions(mTemporaryPath, previous.permissions(),
+                                   std::filesystem::perm_options::replace, error);
+    }
+    std::filesystem::rename(mTemporaryPath, target, error);
     if (!error) return true;
   }
   std::filesystem::remove(mTemporaryPath, error);
@@ -204,7 +211,8 @@ int64_t MemoryFile::write(const void* data, int64_t count) {
   if (at == mData.size()) {
     mData.insert(mData.end(), bytes, bytes + count);
   } else {
-    if (at + static_cast<size_t>(count) > mData.size()) mData.resize(at + static_cast<size_t>(count));
+    if (at + static_cast<size_t>(count) > mData.size())
+      mData.resize(at + static_cast<size_t>(count));
     std::memcpy(mData.data() + at, bytes, static_cast<size_t>(count));
   }
   mPosition += count;
