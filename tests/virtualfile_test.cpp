@@ -212,11 +212,14 @@ TEST_F(DiskFileTest, WriteThenReadRoundTrip) {
   EXPECT_TRUE(file->close());
 }
 
-TEST_F(DiskFileTest, OpeningAMissingFileForReadingFails) {
+TEST_F(DiskFileTest, OpeningAMissingFileOrAFolderForReadingFails) {
   ref<zr::DiskFile> file(new zr::DiskFile(path("absent")));
   EXPECT_FALSE(file->open(zr::VirtualFile::ReadOnly));
   EXPECT_FALSE(file->isOpen());
   EXPECT_EQ(file->size(), -1);
+  ref<zr::DiskFile> folder(new zr::DiskFile(mFolder.string()));
+  EXPECT_FALSE(folder->open(zr::VirtualFile::ReadOnly));
+  EXPECT_FALSE(folder->isOpen());
   ref<zr::DiskFile> nowhere(new zr::DiskFile(path("no/such/folder/doc")));
   EXPECT_FALSE(nowhere->open(zr::VirtualFile::WriteOnly));
 }
@@ -289,6 +292,18 @@ TEST_F(DiskFileTest, ASuccessfulCloseReplacesTheFileAndKeepsItsPermissions) {
   EXPECT_EQ(file->write("second", 6), 6);
   EXPECT_TRUE(file->close());
   EXPECT_EQ(readRaw(target), "second");
+}
+
+TEST_F(DiskFileTest, ATargetWithTheLongestFileNameIsWritten) {
+  // The temporary beside it must not exceed the file-name limit that the target just meets.
+  const std::string name(250, 'n');
+  const std::string target = path((name + ".zrt").c_str());
+  ref<zr::DiskFile> file(new zr::DiskFile(target));
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("long", 4), 4);
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(readRaw(target), "long");
+  EXPECT_EQ(entries(), std::vector<std::string>{name + ".zrt"});
 }
 
 TEST_F(DiskFileTest, TwoWritersOfOneTargetDoNotShareATemporary) {

@@ -74,7 +74,8 @@ int64_t VirtualFile::writeDouble(const double* data, int64_t count, bool littleE
 
 namespace {
 
-// A name beside the target that no other writer uses: the target's name, a process-wide counter
+// A name beside the target that no other writer uses: the start of the target's file name (cut
+// so the whole name stays within the usual 255-byte limit of a file name), a process-wide counter
 // and random bits.
 std::string temporaryNameFor(const std::string& target) {
   static std::atomic<unsigned> counter{0};
@@ -82,7 +83,11 @@ std::string temporaryNameFor(const std::string& target) {
   const unsigned long long bits =
       (static_cast<unsigned long long>(device()) << 32) ^
       static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  return target + ".zrtmp." + std::to_string(counter.fetch_add(1)) + "." + std::to_string(bits);
+  const size_t slash = target.find_last_of("/\\");
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  constexpr size_t kKeptNameBytes = 160;
+  const std::string kept = target.substr(0, std::min(target.size(), nameStart + kKeptNameBytes));
+  return kept + ".zrtmp." + std::to_string(counter.fetch_add(1)) + "." + std::to_string(bits);
 }
 
 }  // namespace
@@ -101,6 +106,9 @@ bool DiskFile::open(EOpenMode mode) {
   mWriteFailed = false;
   if (mode == ReadOnly) {
     mWriting = false;
+    // fopen accepts a directory on some systems; reading one only fails later.
+    std::error_code error;
+    if (std::filesystem::is_directory(path().toStdString(), error)) return false;
     mHandle = std::fopen(path().c_str(), "rb");
     return mHandle != nullptr;
   }

@@ -74,8 +74,9 @@ class ZRCORE_API VirtualFile : public Object {
 // close(): the bytes go to a temporary file beside it, and close() renames that over the target
 // only when every write succeeded; otherwise, and when the DiskFile is abandoned or destroyed
 // while still open for writing, the temporary is removed and the previous file stays as it was.
-// A replaced file keeps its permission bits. The replacement is atomic against other processes
-// but not flushed to the device (no fsync): a power loss right after close() may lose it.
+// A replaced file keeps its permission bits; opening a folder for reading fails. The replacement is
+// atomic against other processes but not flushed to the device (no fsync): a power loss right after
+// close() may lose it.
 class ZRCORE_API DiskFile : public VirtualFile {
   ZR_DECLARE_TYPE()
  public:
