@@ -29,7 +29,7 @@ ZRCORE_API void debug_break();
 
 // ZR_CHECK(expression): the one check macro of zrCore and zrX. The expression's text is what the
 // failure message quotes, so write it as it should read ("mType == List").
-#define ZR_CHECK(expression)                                  \
-  do {                                                        \
+#define ZR_CHECK(expression)                                                \
+  do {                                                                      \
     if (!(expression)) ::zr::check_failed(#expression, __FILE__, __LINE__); \
   } while (0)

@@ -8,8 +8,8 @@ namespace zr {
 namespace {
 
 void defaultSink(Log::Level level, const std::string& message) {
-  std::fprintf(stderr, "%s%s", level == Log::Level::Error ? "error: " : "warning: ",
-               message.c_str());
+  std::fprintf(stderr, "%s%s",
+               level == Log::Level::Error ? "error: " : "warning: ", message.c_str());
   if (message.empty() || message.back() != '\n') std::fputc('\n', stderr);
 }
 

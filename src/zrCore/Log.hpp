@@ -3,7 +3,7 @@
 // sink writes them to standard error. A host or a test replaces the sink with setSink.
 //
 // Thread-safe: emitting and replacing the sink are serialised by one lock, so a sink is never
-// called concurrently with itself.
+// called concurrently with itself. For the same reason a sink must neither log nor call setSink.
 #pragma once
 
 #include <functional>

@@ -4,6 +4,11 @@
 // the last release destroys it. The count is atomic, so objects shared between threads (a
 // registry used by serializers running in parallel) may be referenced and released from several
 // threads at once; everything else about an object is the owner's to synchronise.
+//
+// Destruction never recurses: objects whose last reference goes while another object is being
+// destroyed on the same thread are queued and destroyed, one after the other, before the
+// outermost release returns. So dropping the head of a chain of a million objects (structures
+// linked through references) needs no more stack than dropping one object.
 #pragma once
 
 #include <atomic>
@@ -33,13 +38,16 @@ class ZRCORE_API Object {
   virtual bool isOfType(const TypeInfo& type) const;
 
   void incReference() const { mReferenceCount.fetch_add(1, std::memory_order_relaxed); }
-  // Drops one reference; the last one destroys the object.
+  // Drops one reference; the last one destroys the object (and, before returning, every object
+  // whose last reference its destruction dropped).
   void decReference() const {
-    if (mReferenceCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    if (mReferenceCount.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
   }
   int referenceCount() const { return mReferenceCount.load(std::memory_order_relaxed); }
 
  private:
+  void destroy() const;
+
   mutable std::atomic<int> mReferenceCount{0};
 };
 
@@ -98,7 +106,9 @@ class ref {
 
   friend bool operator==(const ref& a, const ref& b) { return a.mObject == b.mObject; }
   friend bool operator!=(const ref& a, const ref& b) { return a.mObject != b.mObject; }
-  friend bool operator<(const ref& a, const ref& b) { return std::less<T*>()(a.mObject, b.mObject); }
+  friend bool operator<(const ref& a, const ref& b) {
+    return std::less<T*>()(a.mObject, b.mObject);
+  }
 
  private:
   T* mObject = nullptr;

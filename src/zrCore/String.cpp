@@ -62,17 +62,22 @@ String String::printf(const char* format, ...) {
 }
 
 Say& Say::operator<<(long long value) {
-  mArguments.push_back({false, value, std::string()});
+  mArguments.push_back({false, false, value, std::string()});
+  return *this;
+}
+
+Say& Say::operator<<(unsigned long long value) {
+  mArguments.push_back({false, true, static_cast<long long>(value), std::string()});
   return *this;
 }
 
 Say& Say::operator<<(const char* text) {
-  mArguments.push_back({true, 0, text ? text : ""});
+  mArguments.push_back({true, false, 0, text ? text : ""});
   return *this;
 }
 
 Say& Say::operator<<(const std::string& text) {
-  mArguments.push_back({true, 0, text});
+  mArguments.push_back({true, false, 0, text});
   return *this;
 }
 
@@ -95,7 +100,10 @@ String Say::str() const {
       out += static_cast<char>(argument.number);
     } else {
       char digits[24];
-      const auto result = std::to_chars(digits, digits + sizeof digits, argument.number);
+      const auto result = argument.isUnsigned
+                              ? std::to_chars(digits, digits + sizeof digits,
+                                              static_cast<unsigned long long>(argument.number))
+                              : std::to_chars(digits, digits + sizeof digits, argument.number);
       out.append(digits, result.ptr);
     }
   }

@@ -2,7 +2,10 @@
 //
 // Say is built from a format text and fed arguments with <<; converting it to a String fills the
 // placeholders in order: "%n" an integer in decimal, "%s" a text, "%c" a character given as an
-// integer code. Any other "%" stands for itself. Both are values: no sharing, no locks.
+// integer code. Any other "%" stands for itself, and so does a placeholder left over when the
+// arguments have run out; arguments beyond the placeholders are dropped. A text argument fills
+// any placeholder with its text, a number fills "%s" with its decimal digits. Both are values:
+// no sharing, no locks.
 #pragma once
 
 #include <cstdint>
@@ -66,7 +69,12 @@ class ZRCORE_API Say {
   Say& operator<<(long value) { return *this << static_cast<long long>(value); }
   Say& operator<<(int value) { return *this << static_cast<long long>(value); }
   Say& operator<<(unsigned value) { return *this << static_cast<long long>(value); }
-  Say& operator<<(char value) { return *this << static_cast<long long>(static_cast<unsigned char>(value)); }
+  // Sizes and counts (size_t, uint64_t) print in full, also above the signed range.
+  Say& operator<<(unsigned long value) { return *this << static_cast<unsigned long long>(value); }
+  Say& operator<<(unsigned long long value);
+  Say& operator<<(char value) {
+    return *this << static_cast<long long>(static_cast<unsigned char>(value));
+  }
   Say& operator<<(const char* text);
   Say& operator<<(const std::string& text);
   Say& operator<<(const String& text) { return *this << text.toStdString(); }
@@ -77,6 +85,7 @@ class ZRCORE_API Say {
  private:
   struct Argument {
     bool isText;
+    bool isUnsigned;  // `number` holds the bits of an unsigned long long
     long long number;
     std::string text;
   };

@@ -39,36 +39,36 @@ class ZRCORE_API TypeInfo {
 // declares its runtime type members; ZR_DEFINE_TYPE(Class, Base, "name text") goes into one source
 // file. Name() and className() return the name text, Type() and classType() the one record,
 // isOfType(t) answers true for the class's own record and, through Base, for every class above.
-#define ZR_DECLARE_TYPE()                                              \
- public:                                                               \
-  static const char* Name();                                           \
-  static const ::zr::TypeInfo& Type();                                 \
-  const char* className() const override;                              \
-  const ::zr::TypeInfo& classType() const override;                    \
+#define ZR_DECLARE_TYPE()                           \
+ public:                                            \
+  static const char* Name();                        \
+  static const ::zr::TypeInfo& Type();              \
+  const char* className() const override;           \
+  const ::zr::TypeInfo& classType() const override; \
   bool isOfType(const ::zr::TypeInfo& type) const override;
 
-#define ZR_DEFINE_TYPE(Class, Base, NameText)                                               \
-  const char* Class::Name() { return NameText; }                                           \
-  const ::zr::TypeInfo& Class::Type() {                                                    \
-    static const ::zr::TypeInfo class_type(Name());                                        \
-    return class_type;                                                                     \
-  }                                                                                        \
-  const char* Class::className() const { return Name(); }                                  \
-  const ::zr::TypeInfo& Class::classType() const { return Type(); }                        \
-  bool Class::isOfType(const ::zr::TypeInfo& type) const {                                 \
-    return type == Type() || Base::isOfType(type);                                         \
+#define ZR_DEFINE_TYPE(Class, Base, NameText)                       \
+  const char* Class::Name() { return NameText; }                    \
+  const ::zr::TypeInfo& Class::Type() {                             \
+    static const ::zr::TypeInfo class_type(Name());                 \
+    return class_type;                                              \
+  }                                                                 \
+  const char* Class::className() const { return Name(); }           \
+  const ::zr::TypeInfo& Class::classType() const { return Type(); } \
+  bool Class::isOfType(const ::zr::TypeInfo& type) const {          \
+    return type == Type() || Base::isOfType(type);                  \
   }
 
 // Same for a class template: ZR_DEFINE_TYPE_TEMPLATE(template <class T>, Class<T>, Base, "name")
 // in the header or before explicit instantiations.
-#define ZR_DEFINE_TYPE_TEMPLATE(TemplateHead, Class, Base, NameText)                         \
-  TemplateHead const char* Class::Name() { return NameText; }                              \
-  TemplateHead const ::zr::TypeInfo& Class::Type() {                                       \
-    static const ::zr::TypeInfo class_type(Name());                                        \
-    return class_type;                                                                     \
-  }                                                                                        \
-  TemplateHead const char* Class::className() const { return Name(); }                     \
-  TemplateHead const ::zr::TypeInfo& Class::classType() const { return Type(); }           \
-  TemplateHead bool Class::isOfType(const ::zr::TypeInfo& type) const {                    \
-    return type == Type() || Base::isOfType(type);                                         \
+#define ZR_DEFINE_TYPE_TEMPLATE(TemplateHead, Class, Base, NameText)             \
+  TemplateHead const char* Class::Name() { return NameText; }                    \
+  TemplateHead const ::zr::TypeInfo& Class::Type() {                             \
+    static const ::zr::TypeInfo class_type(Name());                              \
+    return class_type;                                                           \
+  }                                                                              \
+  TemplateHead const char* Class::className() const { return Name(); }           \
+  TemplateHead const ::zr::TypeInfo& Class::classType() const { return Type(); } \
+  TemplateHead bool Class::isOfType(const ::zr::TypeInfo& type) const {          \
+    return type == Type() || Base::isOfType(type);                               \
   }

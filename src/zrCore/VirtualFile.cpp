@@ -24,7 +24,7 @@ void swapBytes(uint8_t* p, int width) { std::reverse(p, p + width); }
 }  // namespace
 
 int64_t VirtualFile::readSwapped(void* data, int64_t count, int width, bool littleEndian) {
-  if (count <= 0) return 0;
+  if (count <= 0 || count > INT64_MAX / width) return 0;
   const int64_t got = read(data, count * width);
   if (littleEndian != kHostLittleEndian) {
     auto* bytes = static_cast<uint8_t*>(data);
@@ -34,7 +34,7 @@ int64_t VirtualFile::readSwapped(void* data, int64_t count, int width, bool litt
 }
 
 int64_t VirtualFile::writeSwapped(const void* data, int64_t count, int width, bool littleEndian) {
-  if (count <= 0) return 0;
+  if (count <= 0 || count > INT64_MAX / width) return 0;
   if (littleEndian == kHostLittleEndian) return write(data, count * width);
   std::vector<uint8_t> copy(static_cast<const uint8_t*>(data),
                             static_cast<const uint8_t*>(data) + count * width);
@@ -74,7 +74,8 @@ int64_t VirtualFile::writeDouble(const double* data, int64_t count, bool littleE
 
 namespace {
 
-// A name beside the target that no other writer uses: the target's name, a process-wide counter
+// A name beside the target that no other writer uses: the start of the target's file name (cut
+// so the whole name stays within the usual 255-byte limit of a file name), a process-wide counter
 // and random bits.
 std::string temporaryNameFor(const std::string& target) {
   static std::atomic<unsigned> counter{0};
@@ -82,7 +83,11 @@ std::string temporaryNameFor(const std::string& target) {
   const unsigned long long bits =
       (static_cast<unsigned long long>(device()) << 32) ^
       static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  return target + ".zrtmp." + std::to_string(counter.fetch_add(1)) + "." + std::to_string(bits);
+  const size_t slash = target.find_last_of("/\\");
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  constexpr size_t kKeptNameBytes = 160;
+  const std::string kept = target.substr(0, std::min(target.size(), nameStart + kKeptNameBytes));
+  return kept + ".zrtmp." + std::to_string(counter.fetch_add(1)) + "." + std::to_string(bits);
 }
 
 }  // namespace
@@ -101,6 +106,9 @@ bool DiskFile::open(EOpenMode mode) {
   mWriteFailed = false;
   if (mode == ReadOnly) {
     mWriting = false;
+    // fopen accepts a directory on some systems; reading one only fails later.
+    std::error_code error;
+    if (std::filesystem::is_directory(path().toStdString(), error)) return false;
     mHandle = std::fopen(path().c_str(), "rb");
     return mHandle != nullptr;
   }
@@ -136,7 +144,14 @@ bool DiskFile::close() {
   mWriting = false;
   std::error_code error;
   if (closed && !mWriteFailed) {
-    std::filesystem::rename(mTemporaryPath, path().toStdString(), error);
+    const std::string target = path().toStdString();
+    // Keep the replaced file's permission bits (the temporary got the process defaults).
+    const auto previous = std::filesystem::status(target, error);
+    if (!error && std::filesystem::exists(previous)) {
+      std::filesystem::permissions(mTemporaryPath, previous.permissions(),
+                                   std::filesystem::perm_options::replace, error);
+    }
+    std::filesystem::rename(mTemporaryPath, target, error);
     if (!error) return true;
   }
   std::filesystem::remove(mTemporaryPath, error);
@@ -204,7 +219,8 @@ int64_t MemoryFile::write(const void* data, int64_t count) {
   if (at == mData.size()) {
     mData.insert(mData.end(), bytes, bytes + count);
   } else {
-    if (at + static_cast<size_t>(count) > mData.size()) mData.resize(at + static_cast<size_t>(count));
+    if (at + static_cast<size_t>(count) > mData.size())
+      mData.resize(at + static_cast<size_t>(count));
     std::memcpy(mData.data() + at, bytes, static_cast<size_t>(count));
   }
   mPosition += count;

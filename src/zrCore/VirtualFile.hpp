@@ -46,7 +46,8 @@ class ZRCORE_API VirtualFile : public Object {
   void setPath(const String& path) { mPath = path; }
 
   // Typed readers: read `count` values into `data`; `littleEndian` says the file's byte order.
-  // Each returns the number of bytes read (count times the width when all arrived).
+  // Each returns the number of bytes read (count times the width when all arrived; 0 for a count
+  // whose byte size does not fit in 64 bits).
   int64_t readUInt8(uint8_t* data, int64_t count = 1) { return read(data, count); }
   int64_t readUInt16(uint16_t* data, int64_t count, bool littleEndian);
   int64_t readUInt32(uint32_t* data, int64_t count, bool littleEndian);
@@ -71,8 +72,11 @@ class ZRCORE_API VirtualFile : public Object {
 
 // A file on disk. Reading reads the file at path(). Writing never touches the target until
 // close(): the bytes go to a temporary file beside it, and close() renames that over the target
-// only when every write succeeded; otherwise, and when the DiskFile is destroyed while still open
-// for writing, the temporary is removed and the previous file stays as it was.
+// only when every write succeeded; otherwise, and when the DiskFile is abandoned or destroyed
+// while still open for writing, the temporary is removed and the previous file stays as it was.
+// A replaced file keeps its permission bits; opening a folder for reading fails. The replacement is
+// atomic against other processes but not flushed to the device (no fsync): a power loss right after
+// close() may lose it.
 class ZRCORE_API DiskFile : public VirtualFile {
   ZR_DECLARE_TYPE()
  public:
@@ -88,8 +92,12 @@ class ZRCORE_API DiskFile : public VirtualFile {
   int64_t position() const override { return mPosition; }
   int64_t size() const override;
 
- private:
+ protected:
+  // For subclasses that detect a fault of their own while writing: the file then behaves as after
+  // a failed write (close() returns false and keeps the previous file).
+  void markWriteFailed() { mWriteFailed = true; }
 
+ private:
   std::FILE* mHandle = nullptr;
   bool mWriting = false;
   bool mWriteFailed = false;

@@ -114,7 +114,8 @@ ZRXArray* ZRXValue::setArray(ZRXArray* arr) {
   ZR_CHECK(arr);
   if (arr->classType() == ZRXArrayInteger::Type())
     return setArrayInteger(static_cast<ZRXArrayInteger*>(arr));
-  if (arr->classType() == ZRXArrayReal::Type()) return setArrayReal(static_cast<ZRXArrayReal*>(arr));
+  if (arr->classType() == ZRXArrayReal::Type())
+    return setArrayReal(static_cast<ZRXArrayReal*>(arr));
   zr::trap();
 }
 

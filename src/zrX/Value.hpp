@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "zrCore/Object.hpp"
@@ -54,6 +55,11 @@ class ZRX_API ZRXValue {
   // A text kind (String, Identifier or ID) holding a copy of `text`; any other kind traps.
   ZRXValue(const char* text, EType type);
   ZRXValue(int64_t value) { mUnion.mInteger = value; }
+  // A double or a bool would silently become an Integer through the constructor above; use
+  // setReal / setBool instead.
+  template <class T,
+            std::enable_if_t<std::is_floating_point_v<T> || std::is_same_v<T, bool>, int> = 0>
+  ZRXValue(T) = delete;
   ~ZRXValue() { release(); }
 
   // The target becomes a copy of `other`: nodes shared, texts copied, the line number taken over.
@@ -154,11 +160,15 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
   class ZRX_API KeyValue {
    public:
     KeyValue() = default;
-    KeyValue(const char* key, const ZRXValue& value) : mKey(key), mValue(value) {}
+    // `key` must not be null.
+    KeyValue(const char* key, const ZRXValue& value) : mValue(value) { setKey(key); }
 
     const std::string& key() const { return mKey; }
     std::string& key() { return mKey; }
-    void setKey(const char* key) { mKey = key; }
+    void setKey(const char* key) {
+      ZR_CHECK(key);
+      mKey = key;
+    }
     void setKey(const std::string& key) { mKey = key; }
     ZRXValue& value() { return mValue; }
     const ZRXValue& value() const { return mValue; }

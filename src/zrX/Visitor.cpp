@@ -20,9 +20,9 @@ void Visitor::recordFailure(const std::string& message) {
 
 bool Visitor::enterLevel(const char* who, const ZRXTaggedValue* node) {
   if (mDepth >= mMaxDepth) {
-    recordFailure(std::string(who) + ": nesting deeper than " + std::to_string(mMaxDepth) +
-                  " levels at " + (node->tag().empty() ? std::string("an untagged node")
-                                                         : "'" + node->tag() + "'"));
+    recordFailure(
+        std::string(who) + ": nesting deeper than " + std::to_string(mMaxDepth) + " levels at " +
+        (node->tag().empty() ? std::string("an untagged node") : "'" + node->tag() + "'"));
     return false;
   }
   ++mDepth;
@@ -51,6 +51,14 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
                     "be shared.");
     }
     return;
+  }
+  if (hasOwnID(structure)) {
+    const auto owner = mOwners.emplace(structure->uid(), structure).first;
+    if (owner->second != structure) {
+      recordFailure("VisitorIDCounter: structures " + describe(owner->second) + " and " +
+                    describe(structure) + " carry the same ID '" + structure->uid() +
+                    "'; an ID can name one structure only.");
+    }
   }
   if (!enterLevel("VisitorIDCounter", structure)) return;
   for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());

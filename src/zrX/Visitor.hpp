@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "zrX/Export.hpp"
@@ -71,7 +72,8 @@ class ZRX_API Visitor : public zr::Object {
 // Counts, per structure ID, how often the structure is reached in the tree plus how many ID values
 // name it. The writers write an ID only where the count is 2 or more. It also records what no
 // writer can represent: a list reached a second time, a structure without an ID (empty or
-// "#NULL") reached a second time, nesting deeper than maxDepth().
+// "#NULL") reached a second time, two different structures carrying the same ID (the document
+// would not load back), nesting deeper than maxDepth().
 class ZRX_API VisitorIDCounter : public Visitor {
   ZR_DECLARE_TYPE()
  public:
@@ -89,6 +91,8 @@ class ZRX_API VisitorIDCounter : public Visitor {
   void walkValue(const ZRXValue& value);
 
   IDCountMap* mIDSet = nullptr;
+  // The structure that carries each ID met so far, to tell a shared structure from a duplicate.
+  std::unordered_map<std::string, const ZRXStructure*> mOwners;
 };
 
 }  // namespace zrX

@@ -27,11 +27,7 @@ void VisitorLinkMapper::declareID(ZRXStructure* structure) {
 void VisitorLinkMapper::visitStructure(ZRXStructure* structure) {
   if (isVisited(structure)) return;
   declareID(structure);
-  if (!enterLevel("VisitorLinkMapper", structure)) {
-    mError = 1;
-    zr::Log::error(failure() + "\n");
-    return;
-  }
+  if (!enter(structure)) return;
   for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
   leaveLevel();
 }
@@ -41,13 +37,17 @@ void VisitorLinkMapper::visitList(ZRXList* list) {
     zr::Log::warning("VisitorLinkMapper: cycle detected on ZRXList.\n");
     return;
   }
-  if (!enterLevel("VisitorLinkMapper", list)) {
-    mError = 1;
-    zr::Log::error(failure() + "\n");
-    return;
-  }
+  if (!enter(list)) return;
   for (const ZRXValue& element : list->value()) walkValue(element);
   leaveLevel();
+}
+
+bool VisitorLinkMapper::enter(const ZRXTaggedValue* node) {
+  if (enterLevel("VisitorLinkMapper", node)) return true;
+  mError = 1;
+  if (!mDepthReported) zr::Log::error(failure() + "\n");
+  mDepthReported = true;
+  return false;
 }
 
 void VisitorLinkMapper::walkValue(const ZRXValue& value) {
@@ -72,11 +72,7 @@ ZRXStructure* VisitorLinker::link(const std::string& uid) {
 
 void VisitorLinker::visitStructure(ZRXStructure* structure) {
   if (isVisited(structure)) return;
-  if (!enterLevel("VisitorLinker", structure)) {
-    mError = 1;
-    zr::Log::error(failure() + "\n");
-    return;
-  }
+  if (!enter(structure)) return;
   for (ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
   leaveLevel();
 }
@@ -86,25 +82,29 @@ void VisitorLinker::visitList(ZRXList* list) {
     zr::Log::warning("VisitorLinker: cycle detected on ZRXList.\n");
     return;
   }
-  if (!enterLevel("VisitorLinker", list)) {
-    mError = 1;
-    zr::Log::error(failure() + "\n");
-    return;
-  }
+  if (!enter(list)) return;
   for (ZRXValue& element : list->value()) walkValue(element);
   leaveLevel();
+}
+
+bool VisitorLinker::enter(const ZRXTaggedValue* node) {
+  if (enterLevel("VisitorLinker", node)) return true;
+  mError = 1;
+  if (!mDepthReported) zr::Log::error(failure() + "\n");
+  mDepthReported = true;
+  return false;
 }
 
 void VisitorLinker::walkValue(ZRXValue& value) {
   switch (value.type()) {
     case ZRXValue::Structure:
-      // A linked reference is not entered from here: its structure is linked where it stands.
       if (ZRXStructure* child = value.getStructure()) child->acceptVisitor(this);
       break;
     case ZRXValue::List:
       value.getList()->acceptVisitor(this);
       break;
     case ZRXValue::ID: {
+      // The linked structure is not entered from here: it is linked where it stands in the tree.
       ZRXStructure* target = link(value.getID());
       value.setStructure(target);
       break;

@@ -36,9 +36,12 @@ class ZRX_API VisitorLinkMapper : public Visitor {
 
  private:
   void walkValue(const ZRXValue& value);
+  // enterLevel, turning a refusal into an error logged once per walk.
+  bool enter(const ZRXTaggedValue* node);
 
   LinkMap* mLinkMap;
   int32_t mError = 0;
+  bool mDepthReported = false;
 };
 
 class ZRX_API VisitorLinker : public Visitor {
@@ -59,9 +62,11 @@ class ZRX_API VisitorLinker : public Visitor {
 
  private:
   void walkValue(ZRXValue& value);
+  bool enter(const ZRXTaggedValue* node);
 
   LinkMap* mLinkMap;
   int32_t mError = 0;
+  bool mDepthReported = false;
 };
 
 }  // namespace zrX

@@ -23,7 +23,9 @@ class FaultyFile : public zr::MemoryFile {
 
 namespace zrtest {
 
-// The same fault on disk: a DiskFile whose writes stop after `limit` bytes.
+// The same fault on disk: a DiskFile whose writes stop after `limit` bytes. The short write is a
+// failure of the file itself, as on a full disk: close() then returns false and keeps the
+// previous file.
 class FaultyDiskFile : public zr::DiskFile {
  public:
   FaultyDiskFile(const zr::String& path, int64_t limit) : zr::DiskFile(path), mLimit(limit) {}

@@ -1,0 +1,344 @@
+// VirtualFile's typed little-endian I/O (through MemoryFile), DiskFile with its atomic replace,
+// and locateFile.
+#include "zrCore/VirtualFile.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/FaultyFile.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using zr::ref;
+
+// MemoryFile and the typed readers and writers
+// -------------------------------------------------------
+
+TEST(MemoryFile, TypedWritersAreLittleEndianByteForByte) {
+  ref<zr::MemoryFile> file(new zr::MemoryFile());
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  const float floats[2] = {1.0f, -2.5f};
+  const double doubles[2] = {0.5, -0.0};
+  const uint8_t raw[3] = {0xAA, 0xBB, 0xCC};
+  struct Step {
+    int64_t written;
+    int64_t expected;
+  };
+  const Step steps[] = {
+      {file->writeUInt8(0x7F), 1},
+      {file->writeUInt8(raw, 3), 3},
+      {file->writeUInt16(0x1234, true), 2},
+      {file->writeUInt32(0x89ABCDEFu, true), 4},
+      {file->writeFloat(floats, 2, true), 8},
+      {file->writeDouble(1.0, true), 8},
+      {file->writeDouble(doubles, 2, true), 16},
+      {file->writeUInt16(0x1234, false), 2},  // big-endian on request
+  };
+  for (const Step& step : steps) EXPECT_EQ(step.written, step.expected);
+  EXPECT_EQ(file->position(), 44);
+  EXPECT_EQ(file->size(), 44);
+  ASSERT_TRUE(file->close());
+
+  const Bytes expected = {
+      0x7F, 0xAA, 0xBB, 0xCC,                          // bytes
+      0x34, 0x12,                                      // uint16
+      0xEF, 0xCD, 0xAB, 0x89,                          // uint32
+      0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x20, 0xC0,  // 1.0f, -2.5f
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F,  // 1.0
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x3F,  // 0.5
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80,  // -0.0
+      0x12, 0x34,                                      // uint16, big-endian
+  };
+  EXPECT_EQ(file->data(), expected);
+}
+
+TEST(MemoryFile, TypedReadersDecodeLittleEndian) {
+  ref<zr::MemoryFile> file(new zr::MemoryFile(Bytes{
+      0x34, 0x12, 0xFF, 0xFF,                          // two uint16
+      0xEF, 0xCD, 0xAB, 0x89,                          // uint32
+      0x00, 0x00, 0x20, 0xC0,                          // -2.5f
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F,  // 1.0
+      0x12, 0x34,                                      // uint16 read big-endian
+  }));
+  ASSERT_TRUE(file->open(zr::VirtualFile::ReadOnly));
+  uint16_t shorts[2] = {};
+  uint32_t word = 0;
+  float real = 0;
+  double wide = 0;
+  uint16_t big = 0;
+  EXPECT_EQ(file->readUInt16(shorts, 2, true), 4);
+  EXPECT_EQ(file->readUInt32(&word, 1, true), 4);
+  EXPECT_EQ(file->readFloat(&real, 1, true), 4);
+  EXPECT_EQ(file->readDouble(&wide, 1, true), 8);
+  EXPECT_EQ(file->readUInt16(&big, 1, false), 2);
+  EXPECT_EQ(shorts[0], 0x1234);
+  EXPECT_EQ(shorts[1], 0xFFFF);
+  EXPECT_EQ(word, 0x89ABCDEFu);
+  EXPECT_EQ(real, -2.5f);
+  EXPECT_EQ(wide, 1.0);
+  EXPECT_EQ(big, 0x1234);
+  EXPECT_EQ(file->position(), file->size());
+}
+
+TEST(MemoryFile, ShortReadsAtTheEnd) {
+  ref<zr::MemoryFile> file(new zr::MemoryFile(Bytes{1, 2, 3, 4, 5, 6}));
+  ASSERT_TRUE(file->open(zr::VirtualFile::ReadOnly));
+  uint32_t words[2] = {0, 0};
+  EXPECT_EQ(file->readUInt32(words, 2, true), 6);  // one value and a half
+  EXPECT_EQ(words[0], 0x04030201u);
+  EXPECT_EQ(file->position(), 6);
+  uint8_t byte = 0;
+  EXPECT_EQ(file->readUInt8(&byte), 0);
+  double d = 0;
+  EXPECT_EQ(file->readDouble(&d, 1, true), 0);
+  // Counts whose byte size does not fit are refused, not wrapped around.
+  file->open(zr::VirtualFile::ReadOnly);
+  EXPECT_EQ(file->readDouble(&d, std::numeric_limits<int64_t>::max() / 4, true), 0);
+  EXPECT_EQ(file->readUInt16(nullptr, -1, true), 0);
+  EXPECT_EQ(file->position(), 0);
+}
+
+TEST(MemoryFile, ModesAndTheBufferAcrossClose) {
+  ref<zr::MemoryFile> file(new zr::MemoryFile(Bytes{9, 9, 9}));
+  uint8_t byte = 0;
+  EXPECT_EQ(file->read(&byte, 1), 0);  // closed
+  EXPECT_EQ(file->write(&byte, 1), 0);
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->size(), 0);  // writing starts empty
+  EXPECT_EQ(file->read(&byte, 1), 0);
+  EXPECT_EQ(file->write("ab", 2), 2);
+  EXPECT_TRUE(file->close());
+  EXPECT_TRUE(file->close());  // closing a closed file
+  EXPECT_EQ(file->text(), "ab");
+  ASSERT_TRUE(file->open(zr::VirtualFile::ReadOnly));
+  EXPECT_EQ(file->write("c", 1), 0);
+  char text[3] = {};
+  EXPECT_EQ(file->read(text, 3), 2);
+  EXPECT_STREQ(text, "ab");
+}
+
+TEST(FaultyFile, AcceptsOnlyTheFirstBytesOfEachWritingSession) {
+  ref<zrtest::FaultyFile> file(new zrtest::FaultyFile(3));
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("ab", 2), 2);
+  EXPECT_EQ(file->write("cd", 2), 1);
+  EXPECT_EQ(file->write("e", 1), 0);
+  EXPECT_EQ(file->text(), "abc");
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("xyz", 3), 3);
+}
+
+// DiskFile
+// --------------------------------------------------------------------------------------------
+
+// A fresh folder per test, removed afterwards.
+class DiskFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::mt19937_64 random(static_cast<uint64_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    mFolder = fs::temp_directory_path() / ("zrx_virtualfile_test_" + std::to_string(random()));
+    ASSERT_TRUE(fs::create_directories(mFolder));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(mFolder, ignored);
+  }
+
+  std::string path(const char* name) const { return (mFolder / name).string(); }
+
+  static void writeRaw(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+  }
+  static std::string readRaw(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // Names of everything in the folder.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(mFolder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path mFolder;
+};
+
+TEST_F(DiskFileTest, WriteThenReadRoundTrip) {
+  const std::string target = path("doc.zrb");
+  {
+    ref<zr::DiskFile> file(new zr::DiskFile(target));
+    ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+    EXPECT_TRUE(file->isOpen());
+    EXPECT_EQ(file->writeUInt32(0xCAFEBABEu, true), 4);
+    const double values[2] = {3.25, -1e300};
+    EXPECT_EQ(file->writeDouble(values, 2, true), 16);
+    EXPECT_EQ(file->position(), 20);
+    EXPECT_EQ(file->size(), 20);
+    EXPECT_FALSE(fs::exists(target));  // nothing visible before close
+    EXPECT_TRUE(file->close());
+    EXPECT_FALSE(file->isOpen());
+  }
+  EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrb"});
+  ref<zr::DiskFile> file(new zr::DiskFile(target));
+  EXPECT_EQ(file->size(), 20);
+  ASSERT_TRUE(file->open(zr::VirtualFile::ReadOnly));
+  uint32_t word = 0;
+  double values[2] = {};
+  EXPECT_EQ(file->readUInt32(&word, 1, true), 4);
+  EXPECT_EQ(file->readDouble(values, 2, true), 16);
+  EXPECT_EQ(word, 0xCAFEBABEu);
+  EXPECT_EQ(values[0], 3.25);
+  EXPECT_EQ(values[1], -1e300);
+  EXPECT_EQ(file->position(), 20);
+  EXPECT_EQ(file->read(&word, 4), 0);
+  EXPECT_EQ(file->write(&word, 4), 0);  // not open for writing
+  EXPECT_TRUE(file->close());
+}
+
+TEST_F(DiskFileTest, OpeningAMissingFileOrAFolderForReadingFails) {
+  ref<zr::DiskFile> file(new zr::DiskFile(path("absent")));
+  EXPECT_FALSE(file->open(zr::VirtualFile::ReadOnly));
+  EXPECT_FALSE(file->isOpen());
+  EXPECT_EQ(file->size(), -1);
+  ref<zr::DiskFile> folder(new zr::DiskFile(mFolder.string()));
+  EXPECT_FALSE(folder->open(zr::VirtualFile::ReadOnly));
+  EXPECT_FALSE(folder->isOpen());
+  ref<zr::DiskFile> nowhere(new zr::DiskFile(path("no/such/folder/doc")));
+  EXPECT_FALSE(nowhere->open(zr::VirtualFile::WriteOnly));
+}
+
+// Every way a write can end without committing leaves the old file and no temporary behind.
+TEST_F(DiskFileTest, AnUncommittedWriteLeavesTheOldFileByteIdentical) {
+  const std::string old = std::string("old content\0with a zero\n", 24);
+  struct Case {
+    const char* name;
+    void (*end)(const std::string& target);
+  };
+  const Case cases[] = {
+      {"write fails, then close",
+       [](const std::string& target) {
+         ref<zrtest::FaultyDiskFile> file(new zrtest::FaultyDiskFile(target, 5));
+         ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+         EXPECT_EQ(file->write("new content", 11), 5);
+         EXPECT_FALSE(file->close());  // the failed write is not committed
+       }},
+      {"write fails, then abandon",
+       [](const std::string& target) {
+         ref<zrtest::FaultyDiskFile> file(new zrtest::FaultyDiskFile(target, 0));
+         ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+         EXPECT_EQ(file->writeUInt32(1, true), 0);
+         file->abandon();
+         EXPECT_FALSE(file->isOpen());
+       }},
+      {"abandoned after good writes",
+       [](const std::string& target) {
+         ref<zr::DiskFile> file(new zr::DiskFile(target));
+         ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+         EXPECT_EQ(file->write("new content", 11), 11);
+         file->abandon();
+         EXPECT_TRUE(file->close());  // already closed
+       }},
+      {"destroyed while open",
+       [](const std::string& target) {
+         ref<zr::DiskFile> file(new zr::DiskFile(target));
+         ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+         EXPECT_EQ(file->write("new content", 11), 11);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = path("doc.zrt");
+    writeRaw(target, old);
+    c.end(target);
+    EXPECT_EQ(readRaw(target), old);
+    EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrt"});
+  }
+}
+
+TEST_F(DiskFileTest, ASuccessfulCloseReplacesTheFileAndKeepsItsPermissions) {
+  const std::string target = path("doc.zrt");
+  writeRaw(target, "a much longer old content that must vanish completely");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                  fs::perm_options::replace);
+  ref<zr::DiskFile> file(new zr::DiskFile(target));
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("short", 5), 5);
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(readRaw(target), "short");
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrt"});
+
+  // The same file object writes again.
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->position(), 0);
+  EXPECT_EQ(file->write("second", 6), 6);
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(readRaw(target), "second");
+}
+
+TEST_F(DiskFileTest, ATargetWithTheLongestFileNameIsWritten) {
+  // The temporary beside it must not exceed the file-name limit that the target just meets.
+  const std::string name(250, 'n');
+  const std::string target = path((name + ".zrt").c_str());
+  ref<zr::DiskFile> file(new zr::DiskFile(target));
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("long", 4), 4);
+  EXPECT_TRUE(file->close());
+  EXPECT_EQ(readRaw(target), "long");
+  EXPECT_EQ(entries(), std::vector<std::string>{name + ".zrt"});
+}
+
+TEST_F(DiskFileTest, TwoWritersOfOneTargetDoNotShareATemporary) {
+  const std::string target = path("doc.zrt");
+  ref<zr::DiskFile> first(new zr::DiskFile(target)), second(new zr::DiskFile(target));
+  ASSERT_TRUE(first->open(zr::VirtualFile::WriteOnly));
+  ASSERT_TRUE(second->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(first->write("first", 5), 5);
+  EXPECT_EQ(second->write("second", 6), 6);
+  EXPECT_TRUE(first->close());
+  EXPECT_EQ(readRaw(target), "first");
+  EXPECT_TRUE(second->close());
+  EXPECT_EQ(readRaw(target), "second");
+  EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrt"});
+}
+
+TEST_F(DiskFileTest, LocateFileFindsOnlyRegularFiles) {
+  const std::string existing = path("doc.zrt");
+  writeRaw(existing, "ZRX");
+  fs::create_directory(path("folder"));
+
+  ref<zr::VirtualFile> found = zr::locateFile(existing);
+  ASSERT_TRUE(found);
+  EXPECT_TRUE(found->isOfType(zr::DiskFile::Type()));
+  EXPECT_EQ(found->path().toStdString(), existing);
+  EXPECT_FALSE(found->isOpen());
+  ASSERT_TRUE(found->open(zr::VirtualFile::ReadOnly));
+  char text[4] = {};
+  EXPECT_EQ(found->read(text, 4), 3);
+  EXPECT_STREQ(text, "ZRX");
+  found->close();
+
+  for (const std::string& missing : {path("absent.zrt"), path("folder"), std::string()}) {
+    EXPECT_FALSE(zr::locateFile(missing)) << missing;
+  }
+}
+
+}  // namespace

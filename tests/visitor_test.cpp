@@ -1,0 +1,251 @@
+// The Visitor guard and VisitorIDCounter: counts, warnings and the failures it records.
+#include "zrX/Visitor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/LogCapture.hpp"
+#include "zrX/Value.hpp"
+
+namespace {
+
+using namespace zrX;
+using zr::ref;
+
+const char kListWarning[] = "VisitorIDCounter: cycle detected on ZRXList.\n";
+
+ref<ZRXStructure> makeStructure(const char* tag, const char* id = "#NULL") {
+  ref<ZRXStructure> s(new ZRXStructure(tag));
+  s->setID(id);
+  return s;
+}
+
+ZRXValue structureValue(ZRXStructure* s) {
+  ZRXValue v;
+  v.setStructure(s);
+  return v;
+}
+ZRXValue listValue(ZRXList* l) {
+  ZRXValue v;
+  v.setList(l);
+  return v;
+}
+ZRXValue idValue(const char* id) { return ZRXValue(id, ZRXValue::ID); }
+
+// Walks `roots` with one counter and returns the map.
+struct Count {
+  IDCountMap ids;
+  VisitorIDCounter counter;
+  explicit Count(const std::vector<ZRXStructure*>& roots, int maxDepth = kDefaultMaxDepth) {
+    counter.setIDSet(&ids);
+    counter.setMaxDepth(maxDepth);
+    for (ZRXStructure* root : roots) root->acceptVisitor(&counter);
+  }
+};
+
+TEST(Visitor, IsVisitedTestsAndMarksInOneCall) {
+  Visitor visitor;
+  int a = 0, b = 0;
+  EXPECT_FALSE(visitor.isVisited(&a));
+  EXPECT_TRUE(visitor.isVisited(&a));
+  EXPECT_TRUE(visitor.isVisited(&a));
+  EXPECT_FALSE(visitor.isVisited(&b));
+  EXPECT_FALSE(visitor.failed());
+  EXPECT_EQ(visitor.maxDepth(), kDefaultMaxDepth);
+}
+
+TEST(IDCounter, CountsReachesPlusReferences) {
+  // root
+  //   once    = <Once> #1                 (reached once, not referenced)
+  //   shared  = <Shared> #2               (reached from root and from <Holder>)
+  //   holder  = <Holder> { again = <Shared> #2, refs = [ID #3, ID #3] }
+  //   named   = <Named> #3 { self = ID #NULL }
+  //   noID    = <Plain> #NULL, empty = <Empty> ""
+  //   raw, arrays, a node-less structure value, scalars
+  ref<ZRXStructure> root = makeStructure("<Root>", "#0");
+  ref<ZRXStructure> once = makeStructure("<Once>", "#1");
+  ref<ZRXStructure> shared = makeStructure("<Shared>", "#2");
+  *shared << "inside" << idValue("#9");  // counted once although <Shared> is reached twice
+  ref<ZRXStructure> holder = makeStructure("<Holder>");
+  ref<ZRXList> refs(new ZRXList());
+  refs->value() = {idValue("#3"), idValue("#3")};
+  *holder << "again" << structureValue(shared.get()) << "refs" << listValue(refs.get());
+  ref<ZRXStructure> named = makeStructure("<Named>", "#3");
+  *named << "self" << idValue("#NULL");
+  ref<ZRXRawtextBlock> raw(new ZRXRawtextBlock("<Raw>", "ID = #1"));
+  ref<ZRXArrayInteger> integers(new ZRXArrayInteger());
+  ref<ZRXArrayReal> reals(new ZRXArrayReal());
+  ZRXValue rawValue, integerValue, realValue;
+  rawValue.setRawtextBlock(raw.get());
+  integerValue.setArrayInteger(integers.get());
+  realValue.setArrayReal(reals.get());
+  *root << "once" << structureValue(once.get()) << "shared" << structureValue(shared.get())
+        << "holder" << structureValue(holder.get()) << "named" << structureValue(named.get())
+        << "noID" << structureValue(makeStructure("<Plain>").get()) << "empty"
+        << structureValue(makeStructure("<Empty>", "").get()) << "raw" << rawValue << "ints"
+        << integerValue << "reals" << realValue << "nothing" << structureValue(nullptr) << "text"
+        << ZRXValue("#1", ZRXValue::String) << "number" << ZRXValue(2);
+
+  Count count({root.get()});
+  const IDCountMap expected = {{"#0", 1}, {"#1", 1}, {"#2", 2}, {"#3", 3}, {"#9", 1}, {"#NULL", 1}};
+  EXPECT_EQ(count.ids, expected);
+  EXPECT_FALSE(count.counter.failed()) << count.counter.failure();
+  // Raw text blocks and arrays are not remembered by the guard.
+  EXPECT_FALSE(count.counter.isVisited(raw.get()));
+  EXPECT_FALSE(count.counter.isVisited(integers.get()));
+  EXPECT_FALSE(count.counter.isVisited(reals.get()));
+  EXPECT_TRUE(count.counter.isVisited(refs.get()));
+}
+
+TEST(IDCounter, TheGuardSpansSeveralWalksWithOneCounter) {
+  // As in a save: the metadata structure first, then the root, with one counter and one map.
+  ref<ZRXStructure> metadata = makeStructure("<Metadata>");
+  ref<ZRXStructure> common = makeStructure("<Common>", "#4");
+  *metadata << "thumb" << structureValue(common.get());
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  *root << "common" << structureValue(common.get()) << "ref" << idValue("#4");
+  Count count({metadata.get(), root.get()});
+  EXPECT_EQ(count.ids, (IDCountMap{{"#4", 3}}));
+  EXPECT_FALSE(count.counter.failed());
+}
+
+TEST(IDCounter, ASharedStructureWithAnIDInACycleIsCountedAndNotReentered) {
+  ref<ZRXStructure> a = makeStructure("<A>", "#a");
+  ref<ZRXStructure> b = makeStructure("<B>", "#b");
+  *a << "b" << structureValue(b.get());
+  *b << "back" << structureValue(a.get());
+  Count count({a.get()});
+  EXPECT_EQ(count.ids, (IDCountMap{{"#a", 2}, {"#b", 1}}));
+  EXPECT_FALSE(count.counter.failed());
+  b->value().clear();  // break the cycle
+}
+
+TEST(IDCounter, AListReachedAgainWarnsEachTimeAndRecordsAFailure) {
+  zrtest::LogCapture log;
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  ref<ZRXList> list(new ZRXList("<Items>"));
+  list->value() = {idValue("#x")};
+  list->value().push_back(listValue(list.get()));  // reached again through itself
+  *root << "first" << listValue(list.get()) << "second" << listValue(list.get());
+  Count count({root.get()});
+  EXPECT_EQ(count.ids, (IDCountMap{{"#x", 1}}));  // walked once
+  EXPECT_EQ(log.warnings(), (std::vector<std::string>{kListWarning, kListWarning}));
+  EXPECT_TRUE(log.errors().empty());
+  EXPECT_TRUE(count.counter.failed());
+  EXPECT_NE(count.counter.failure().find("<Items>"), std::string::npos) << count.counter.failure();
+  list->value().clear();
+}
+
+struct FailureCase {
+  const char* name;
+  const char* id;  // of the structure reached twice
+  bool failed;
+};
+
+TEST(IDCounter, AStructureWithoutAnIDReachedTwiceIsAFailure) {
+  const FailureCase cases[] = {
+      {"#NULL ID", "#NULL", true},
+      {"empty ID", "", true},
+      {"own ID", "#7", false},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ref<ZRXStructure> root = makeStructure("<Root>");
+    ref<ZRXStructure> twice = makeStructure("<Twice>", c.id);
+    *root << "a" << structureValue(twice.get()) << "b" << structureValue(twice.get());
+    Count count({root.get()});
+    EXPECT_EQ(count.counter.failed(), c.failed);
+    if (c.failed) {
+      EXPECT_NE(count.counter.failure().find("<Twice>"), std::string::npos)
+          << count.counter.failure();
+      EXPECT_TRUE(count.ids.empty());
+    }
+  }
+}
+
+TEST(IDCounter, TwoStructuresCarryingOneIDAreAFailure) {
+  // Written out, the document could not be loaded again: its IDs would clash.
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  *root << "a" << structureValue(makeStructure("<First>", "#1").get()) << "b"
+        << structureValue(makeStructure("<Second>", "#1").get());
+  Count count({root.get()});
+  EXPECT_EQ(count.ids, (IDCountMap{{"#1", 2}}));
+  ASSERT_TRUE(count.counter.failed());
+  EXPECT_NE(count.counter.failure().find("'#1'"), std::string::npos) << count.counter.failure();
+  EXPECT_NE(count.counter.failure().find("<Second>"), std::string::npos);
+}
+
+TEST(IDCounter, KeepsTheFirstFailure) {
+  zrtest::LogCapture log;
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  ref<ZRXStructure> plain = makeStructure("<Plain>");
+  ref<ZRXList> list(new ZRXList("<List>"));
+  *root << "a" << structureValue(plain.get()) << "b" << structureValue(plain.get()) << "c"
+        << listValue(list.get()) << "d" << listValue(list.get());
+  Count count({root.get()});
+  EXPECT_NE(count.counter.failure().find("<Plain>"), std::string::npos);
+  EXPECT_EQ(count.counter.failure().find("<List>"), std::string::npos);
+}
+
+// Appends `value` to a structure (under the key "v") or to a list.
+void append(ZRXTaggedValue* node, const ZRXValue& value) {
+  if (node->isOfType(ZRXList::Type())) {
+    static_cast<ZRXList*>(node)->value().push_back(value);
+  } else {
+    *static_cast<ZRXStructure*>(node) << "v" << value;
+  }
+}
+
+// `levels` nested nodes, alternately structures and lists (both count as levels), the root a
+// structure; the innermost holds the ID value "#deep".
+ref<ZRXStructure> nested(int levels) {
+  ref<ZRXStructure> root = makeStructure("<Level>");
+  ZRXTaggedValue* at = root.get();
+  for (int level = 2; level <= levels; ++level) {
+    ZRXValue child;
+    ZRXTaggedValue* node = level % 2 == 0
+                               ? static_cast<ZRXTaggedValue*>(child.setList(new ZRXList("<Level>")))
+                               : child.setStructure(new ZRXStructure("<Level>"));
+    append(at, child);
+    at = node;
+  }
+  append(at, idValue("#deep"));
+  return root;
+}
+
+TEST(IDCounter, NestingDeeperThanMaxDepthIsAFailure) {
+  struct Case {
+    int levels;
+    int maxDepth;
+    bool failed;
+  };
+  const Case cases[] = {{5, 5, false}, {6, 5, true}, {7, 6, true}, {1, 1, false}, {2, 1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.levels) + " levels, limit " + std::to_string(c.maxDepth));
+    ref<ZRXStructure> root = nested(c.levels);
+    Count count({root.get()}, c.maxDepth);
+    EXPECT_EQ(count.counter.failed(), c.failed) << count.counter.failure();
+    EXPECT_EQ(count.ids.count("#deep"), c.failed ? 0u : 1u);
+    if (c.failed) {
+      EXPECT_NE(count.counter.failure().find("VisitorIDCounter"), std::string::npos);
+    }
+  }
+}
+
+TEST(IDCounter, AVeryDeepTreeStopsAtTheDefaultLimitWithoutExhaustingTheStack) {
+  ref<ZRXStructure> root = nested(200000);
+  Count count({root.get()});
+  EXPECT_TRUE(count.counter.failed());
+  EXPECT_NE(count.counter.failure().find(std::to_string(kDefaultMaxDepth)), std::string::npos);
+}
+
+TEST(IDCounterDeathTest, WalkingWithoutAMapFailsTheCheck) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  VisitorIDCounter counter;
+  EXPECT_DEATH(root->acceptVisitor(&counter), "Check failed: mIDSet");
+}
+
+}  // namespace
