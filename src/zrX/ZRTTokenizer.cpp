@@ -67,9 +67,27 @@ void logLineChar(const char* format, int line, char c) {
 
 ZRTTokenizer::ZRTTokenizer() : mScratch(256) {}
 
-void ZRTTokenizer::unreadChar(char c) {
-  ZR_CHECK(mUnreadCount < 2);
-  mUnread[mUnreadCount++] = c;
+void ZRTTokenizer::gatherWord() {
+  for (;;) {
+    const char* begin;
+    const char* end;
+    if (mUnreadCount == 0 && buffered(begin, end)) {
+      // Straight from the chunk: no line end can be part of a word.
+      const char* p = begin;
+      while (p < end && isWordChar(*p)) ++p;
+      append(begin, p);
+      consumeBuffered(p);
+      if (p < end) return;
+      continue;  // the chunk is used up
+    }
+    char c;
+    if (!readChar(c)) return;
+    if (!isWordChar(c)) {
+      unreadChar(c);
+      return;
+    }
+    append(c);
+  }
 }
 
 void ZRTTokenizer::setText(const char* text) {
@@ -91,6 +109,12 @@ bool ZRTTokenizer::getToken(ZRTToken& token) {
 bool ZRTTokenizer::scanToken(ZRTToken::EType& type) {
   char c;
   for (;;) {
+    const char* begin;
+    const char* end;
+    if (mUnreadCount == 0 && buffered(begin, end)) {
+      while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
+      consumeBuffered(begin);
+    }
     if (!readChar(c)) {
       type = ZRTToken::TOKEN_EOF;
       return true;
@@ -109,13 +133,7 @@ bool ZRTTokenizer::scanToken(ZRTToken::EType& type) {
       return scanString(type);
     case '#':
       append('#');
-      while (readChar(c)) {
-        if (!isWordChar(c)) {
-          unreadChar(c);
-          break;
-        }
-        append(c);
-      }
+      gatherWord();
       if (mScratchLength == 2 && mScratch[1] == '_') {
         logLine("Line %n : illegal id '#_' found.\n", mLine);
         return false;
@@ -177,13 +195,7 @@ bool ZRTTokenizer::scanToken(ZRTToken::EType& type) {
 
   if (isLetter(c) || c == '_') {
     append(c);
-    while (readChar(c)) {
-      if (!isWordChar(c)) {
-        unreadChar(c);
-        break;
-      }
-      append(c);
-    }
+    gatherWord();
     const char* text = mScratch.data();
     if (mScratchLength == 1 && text[0] == '_') {
       zr::Log::error(zr::Say("Line %n : unexpected character '_'.\n") << mLine);
@@ -341,12 +353,67 @@ bool ZRTTokenizer::scanTag(ZRTToken::EType& type) {
 
 // Integers and reals. States: 0 a leading zero, 1 after the sign, 2 integer digits, 3 fraction
 // digits, 4 after the point, 5 after the exponent mark, 6 after the exponent sign, 7 exponent
-// digits. A character that cannot continue a complete number ends it and is read again.
+// digits. numberStep gives the state after `c`, kNumberEnd when the number is complete before `c`
+// (which is read again), kNumberError when `c` cannot follow.
+namespace {
+
+constexpr int kNumberEnd = -1;
+constexpr int kNumberError = -2;
+
+int numberStep(int state, char c) {
+  const bool digit = isDigit(c);
+  switch (state) {
+    case 0:
+      return c == '.' ? 4 : kNumberEnd;
+    case 1:
+      return c == '0' ? 0 : digit ? 2 : c == '.' ? 4 : kNumberError;
+    case 2:
+      return digit ? 2 : c == '.' ? 4 : kNumberEnd;
+    case 3:
+      return digit ? 3 : (c == 'e' || c == 'E') ? 5 : kNumberEnd;
+    case 4:
+      return digit ? 3 : kNumberError;
+    case 5:
+      return (c == '+' || c == '-') ? 6 : kNumberError;
+    case 6:
+      return digit ? 7 : kNumberError;
+    default:
+      return digit ? 7 : kNumberEnd;
+  }
+}
+
+}  // namespace
+
 bool ZRTTokenizer::scanNumber(char first, ZRTToken::EType& type) {
   append(first);
   int state = first == '0' ? 0 : isDigit(first) ? 2 : first == '.' ? 4 : 1;
   char c;
+  int next;
   for (;;) {
+    const char* begin;
+    const char* end;
+    if (mUnreadCount == 0 && buffered(begin, end)) {
+      // Straight from the chunk, as long as no line end (which needs folding) comes.
+      const char* p = begin;
+      next = kNumberEnd;
+      while (p < end && (next = numberStep(state, *p)) >= 0) {
+        state = next;
+        ++p;
+        if (state == 2 || state == 3 || state == 7) {
+          while (p < end && isDigit(*p)) ++p;  // a run of digits keeps the state
+        }
+      }
+      append(begin, p);
+      consumeBuffered(p);
+      if (p == end) continue;  // the chunk is used up
+      c = *p;
+      if (c != '\n' && c != '\r') {
+        if (next == kNumberEnd) break;  // `c` stays unread
+        consumeBuffered(p + 1);
+        logLineChar("Line %n :unexpected character '%c'.\n", mLine, c);
+        return false;
+      }
+    }
     if (!readChar(c)) {
       if (state == 0 || state == 2) {
         type = ZRTToken::TOKEN_INTEGER;
@@ -358,49 +425,21 @@ bool ZRTTokenizer::scanNumber(char first, ZRTToken::EType& type) {
       }
       return false;  // an unfinished number; the parser reports it
     }
-    const bool digit = isDigit(c);
-    int next;  // the next state; kEnd: the number ends before c; kError: c cannot follow
-    constexpr int kEnd = -1;
-    constexpr int kError = -2;
-    switch (state) {
-      case 0:
-        next = c == '.' ? 4 : kEnd;
-        break;
-      case 1:
-        next = c == '0' ? 0 : digit ? 2 : c == '.' ? 4 : kError;
-        break;
-      case 2:
-        next = digit ? 2 : c == '.' ? 4 : kEnd;
-        break;
-      case 3:
-        next = digit ? 3 : (c == 'e' || c == 'E') ? 5 : kEnd;
-        break;
-      case 4:
-        next = digit ? 3 : kError;
-        break;
-      case 5:
-        next = (c == '+' || c == '-') ? 6 : kError;
-        break;
-      case 6:
-        next = digit ? 7 : kError;
-        break;
-      default:
-        next = digit ? 7 : kEnd;
-        break;
-    }
+    next = numberStep(state, c);
     if (next >= 0) {
       append(c);
       state = next;
       continue;
     }
-    if (next == kError) {
+    if (next == kNumberError) {
       logLineChar("Line %n :unexpected character '%c'.\n", mLine, c);
       return false;
     }
     unreadChar(c);
-    type = (state == 0 || state == 2) ? ZRTToken::TOKEN_INTEGER : ZRTToken::TOKEN_REAL;
-    return true;
+    break;
   }
+  type = (state == 0 || state == 2) ? ZRTToken::TOKEN_INTEGER : ZRTToken::TOKEN_REAL;
+  return true;
 }
 
 bool ZRTTokenizer::getRawtextBlock(ZRTToken& token) {

@@ -14,10 +14,13 @@
 // Ownership: the stream holds a reference on its file. A tokenizer is used by one thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "zrCore/Check.hpp"
 #include "zrCore/Object.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/Export.hpp"
@@ -57,6 +60,18 @@ class ZRX_API BufferedStream : public Object {
   }
   // Any number of elements may be pushed back; they come back last pushed, first read.
   void pushBack(const Element_Type& element) { mPushBack.push_back(element); }
+  // The elements of the current chunk not read yet, [begin, end), when nothing is pushed back;
+  // false when there are none. With consumeBuffered(upTo) a reader scans a run of elements
+  // without a call per element; `upTo` lies in [begin, end].
+  bool buffered(const Element_Type*& begin, const Element_Type*& end) const {
+    if (!mPushBack.empty() || mChunkPos == mChunkSize) return false;
+    begin = mChunk.data() + mChunkPos;
+    end = mChunk.data() + mChunkSize;
+    return true;
+  }
+  void consumeBuffered(const Element_Type* upTo) {
+    mChunkPos = static_cast<int32_t>(upTo - mChunk.data());
+  }
   // True once a read met the end of the file (pushed-back elements may still remain).
   bool atEnd() const { return mAtEnd; }
   // Reads the next chunk; the number of elements read, 0 when nothing could be read.
@@ -142,7 +157,10 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   // Gives back a character that readChar returned; the next readChar returns it as it is. A
   // folded LF given back this way never pairs again with a CR or LF that follows it. At most two
   // characters may be given back at a time.
-  void unreadChar(char c);
+  void unreadChar(char c) {
+    ZR_CHECK(mUnreadCount < 2);
+    mUnread[mUnreadCount++] = c;
+  }
 
   int lineNumber() const { return mLine; }
 
@@ -160,7 +178,17 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
     if (mScratchLength == mScratch.size()) mScratch.resize(mScratch.size() * 2);
     mScratch[mScratchLength++] = c;
   }
+  void append(const char* begin, const char* end) {
+    const size_t count = static_cast<size_t>(end - begin);
+    if (mScratchLength + count > mScratch.size())
+      mScratch.resize(std::max(mScratch.size() * 2, mScratchLength + count));
+    std::memcpy(mScratch.data() + mScratchLength, begin, count);
+    mScratchLength += count;
+  }
   void setText(const char* text);
+  // Appends the run of word characters (letters, digits, "_") that follows; the first other
+  // character is left to read.
+  void gatherWord();
 
   int32_t mLine = 1;
   bool mRawtextPending = false;
