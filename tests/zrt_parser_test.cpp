@@ -594,6 +594,16 @@ TEST(ParserZRT, ReadsDocumentsLargerThanAChunk) {
   EXPECT_EQ(entries.back().value().lineNumber(), 3 + 8 * 2001);
 }
 
+// Room reserved for a real array while it is read is not kept by a short one.
+TEST(ParserZRT, ShortRealArraysKeepLittleMemory) {
+  const Parsed parsed = parseText(kHeader + "<A> { k = ( 1.5 2.5 ) }");
+  ASSERT_TRUE(parsed.ok);
+  const std::vector<double>& values =
+      parsed.parser->structures()[0]->value()[0].value().getArrayReal()->value();
+  EXPECT_EQ(values, (std::vector<double>{1.5, 2.5}));
+  EXPECT_LT(values.capacity(), 16u);
+}
+
 TEST(ParserZRT, RuntimeType) {
   zr::ref<ParserZRT> parser = new ParserZRT();
   EXPECT_STREQ(parser->className(), "zrX::ParserZRT");

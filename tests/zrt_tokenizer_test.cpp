@@ -140,11 +140,13 @@ TEST(ZRTTokenizer, ReadsTokens) {
       {std::string("{<\na\0b\n>}", 9), {"{<", std::string("RAW:a\0b\n", 8), ">}", "EOF"}},
   };
   for (const TokenCase& c : cases) {
-    SCOPED_TRACE("input: " + c.input);
-    const Lexed lexed = lex(c.input);
-    EXPECT_FALSE(lexed.failed);
-    EXPECT_EQ(lexed.tokens, c.tokens);
-    EXPECT_TRUE(lexed.errors.empty());
+    zr::ref<TrickleFile> trickle = new TrickleFile(bytes(c.input), 1);
+    for (const Lexed& lexed : {lex(c.input), lexFile(trickle.get())}) {
+      SCOPED_TRACE("input: " + c.input);
+      EXPECT_FALSE(lexed.failed);
+      EXPECT_EQ(lexed.tokens, c.tokens);
+      EXPECT_TRUE(lexed.errors.empty());
+    }
   }
 }
 
@@ -223,15 +225,18 @@ TEST(ZRTTokenizer, FailsWithMessages) {
       {"'a'", {}, "", "Line 1 : unexpected character '''.\n"},
   };
   for (const FailureCase& c : cases) {
-    SCOPED_TRACE("input: " + c.input);
-    const Lexed lexed = lex(c.input);
-    EXPECT_TRUE(lexed.failed);
-    EXPECT_EQ(lexed.tokens, c.tokens);
-    EXPECT_EQ(lexed.last.mType, ZRTToken::TOKEN_ERROR);
-    EXPECT_EQ(lexed.last.mText, c.text);
-    const std::vector<std::string> expected =
-        c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message};
-    EXPECT_EQ(lexed.errors, expected);
+    // Whole, and read one byte at a time (no run of bytes is ever in the buffer).
+    zr::ref<TrickleFile> trickle = new TrickleFile(bytes(c.input), 1);
+    for (const Lexed& lexed : {lex(c.input), lexFile(trickle.get())}) {
+      SCOPED_TRACE("input: " + c.input);
+      EXPECT_TRUE(lexed.failed);
+      EXPECT_EQ(lexed.tokens, c.tokens);
+      EXPECT_EQ(lexed.last.mType, ZRTToken::TOKEN_ERROR);
+      EXPECT_EQ(lexed.last.mText, c.text);
+      const std::vector<std::string> expected =
+          c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message};
+      EXPECT_EQ(lexed.errors, expected);
+    }
   }
 }
 

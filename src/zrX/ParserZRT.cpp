@@ -375,7 +375,12 @@ bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
     std::vector<double>& values = reals->value();
     values.reserve(1024);
     for (;;) {
-      if (mToken.mType == Token::TOKEN_RIGHT_PAREN) return true;
+      if (mToken.mType == Token::TOKEN_RIGHT_PAREN) {
+        // A short array gives back the unused part of its initial room, so that many small
+        // arrays cost memory in proportion to the text.
+        if (values.size() < values.capacity() / 2) values.shrink_to_fit();
+        return true;
+      }
       if (mToken.mType != Token::TOKEN_INTEGER && mToken.mType != Token::TOKEN_REAL) return false;
       double number = 0.0;
       if (!toReal(mToken.mText, number)) return false;

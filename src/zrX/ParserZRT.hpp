@@ -19,6 +19,8 @@
 // - A tag that is the last item of a list is refused:
 //   "Line %n : tag '%s' is not followed by a value.\n".
 // - Arrays and raw text blocks get a line number too: the line of "(", or the line after "{<".
+// - A real array reserves room for 1024 values when it starts; one that ends up much shorter gives
+//   the rest back when it closes, so memory stays in proportion to the text.
 #pragma once
 
 #include <string>

@@ -120,7 +120,7 @@ bool ZRTTokenizer::scanToken(ZRTToken::EType& type) {
       return true;
     }
     if (c == '\n') {
-      ++mLine;
+      newLine();
     } else if (c == '/') {
       if (!skipComment()) return false;
     } else if (c != ' ' && c != '\t') {
@@ -226,7 +226,7 @@ bool ZRTTokenizer::skipComment() {
     // Up to and including the line end; the end of the input also ends it.
     while (readChar(c)) {
       if (c == '\n') {
-        ++mLine;
+        newLine();
         break;
       }
     }
@@ -239,7 +239,7 @@ bool ZRTTokenizer::skipComment() {
         logLine("Line %n : unexpected end of file in comment.\n", mLine);
         return false;
       }
-      if (c == '\n') ++mLine;
+      if (c == '\n') newLine();
       if (star && c == '/') return true;
       star = c == '*';
     }
@@ -310,7 +310,7 @@ bool ZRTTokenizer::scanRawtextOpen(ZRTToken::EType& type) {
   while (readChar(c)) {
     last = c;
     if (c == '\n') {
-      ++mLine;
+      newLine();
       setText("{<");
       type = ZRTToken::TOKEN_RAWTEXT_OPEN;
       mRawtextPending = true;
@@ -450,7 +450,7 @@ bool ZRTTokenizer::getRawtextBlock(ZRTToken& token) {
   char c;
   for (;;) {
     if (!readChar(c)) return false;
-    if (c == '\n') ++mLine;
+    if (c == '\n') newLine();
     if (c == '>') {
       char next;
       if (!readChar(next)) {

@@ -186,6 +186,10 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
     mScratchLength += count;
   }
   void setText(const char* text);
+  // Counts a line end; the count stops at the largest int rather than overflow.
+  void newLine() {
+    if (mLine < INT32_MAX) ++mLine;
+  }
   // Appends the run of word characters (letters, digits, "_") that follows; the first other
   // character is left to read.
   void gatherWord();
