@@ -12,6 +12,7 @@
 #include "zrX/Export.hpp"
 #include "zrX/RuntimeType.hpp"
 #include "zrX/Value.hpp"
+#include "zrX/Cycles.hpp"
 #include "zrX/Parser.hpp"
 #include "zrX/Visitor.hpp"
 #include "zrX/VisitorLinker.hpp"
