@@ -291,6 +291,12 @@ void VisitorExportToZRB::writeIDValue(const std::string& id) {
 }
 
 ZRX_COLD void VisitorExportToZRB::writeRepeatedStructure(ZRXStructure* structure) {
+  if (mDepth == 0) {
+    // A file holds only structure chunks at the top level, never an ID value.
+    recordFailure("VisitorExportToZRB: top-level structure " + describe(structure) +
+                  " was already written; it cannot stand at the top level again.");
+    return;
+  }
   if (!hasOwnID(structure)) {
     recordFailure("VisitorExportToZRB: structure " + describe(structure) +
                   " without an ID is reached a second time; only a structure with an ID can be "

@@ -17,7 +17,8 @@
 // stays well formed:
 //  - a list reached a second time (also logged as a warning): an empty list with its tag;
 //  - a structure without an ID (empty or "#NULL") reached a second time: an ID value with its ID;
-//  - a structure or list deeper than maxDepth(): an ID value "#NULL", or an empty list.
+//  - a structure or list deeper than maxDepth(): an ID value "#NULL", or an empty list;
+//  - a top-level structure already written (inside an earlier one, or given twice): nothing.
 // A Structure value without a node (a linked reference to nothing) is written as the ID value
 // "#NULL", which links back to a Structure value without a node.
 //
