@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <limits>
 #include <string>
@@ -14,6 +17,7 @@
 #include "support/FaultyFile.hpp"
 #include "support/LogCapture.hpp"
 #include "support/TreeCompare.hpp"
+#include "support/TreeGen.hpp"
 #include "zrX/Cycles.hpp"
 #include "zrX/ParserZRB.hpp"
 #include "zrX/Value.hpp"
@@ -505,6 +509,90 @@ TEST(ZRBWriter, DeepestDocumentIsWrittenOnASmallStack) {
   });
   EXPECT_FALSE(failed);
   EXPECT_GT(file->data().size(), 4000u);
+}
+
+// The seed corpus of the ZRB fuzzer (fuzz/corpus/zrb/) is what this writer writes for a few small
+// documents covering every chunk kind, IDs and references. The test holds the committed files to
+// the writer's output; ZRX_WRITE_CORPUS=1 rewrites them.
+std::vector<std::pair<std::string, std::vector<ref<ZRXStructure>>>> corpusDocuments() {
+  std::vector<std::pair<std::string, std::vector<ref<ZRXStructure>>>> out;
+  out.push_back({"header_only", {}});
+
+  ref<ZRXStructure> metadata(new ZRXStructure("<Metadata>"));
+  *metadata << "Authoring_Tool" << textValue("zrX", ZRXValue::String) << "ZR_Serializer_Version"
+            << ZRXValue(int64_t{101});
+  ref<ZRXStructure> root(new ZRXStructure("<Scene>"));
+  ZRXValue list, emptyList, raw, nested, yes, real;
+  yes.setBool(true);
+  emptyList.setList(new ZRXList("<E>"));
+  real.setReal(-2.5);
+  list.setList(new ZRXList("<L>"))->value() = {ZRXValue(int64_t{-300}), yes,
+                                               textValue("s", ZRXValue::String)};
+  raw.setRawtextBlock(new ZRXRawtextBlock("<Text>", "line one\nline >} two"));
+  *nested.setStructure(new ZRXStructure("<Part>")) << "size" << integerArray({1, 2, 3});
+  *root << "name" << textValue("Demo", ZRXValue::String) << "mode"
+        << textValue("Fast", ZRXValue::Identifier) << "visible" << yes << "scale" << real
+        << "list" << list << "raw" << raw << "floats" << realArray({0.25, 0.75}, "<W>")
+        << "doubles" << realArray({0.1, 1e300}) << "part" << nested << "empty"
+        << emptyList << "none" << textValue("#NULL", ZRXValue::ID);
+  out.push_back({"every_kind", {metadata, root}});
+
+  // Shared, self-referring and forward-referenced structures across two top-level structures.
+  ref<ZRXStructure> first(new ZRXStructure("<A>"));
+  first->setID("#a");
+  ref<ZRXStructure> shared(new ZRXStructure("<Shared>"));
+  shared->setID("#shared");
+  ZRXValue sharedValue, selfValue, firstValue;
+  sharedValue.setStructure(shared.get());
+  selfValue.setStructure(shared.get());
+  firstValue.setStructure(first.get());
+  *shared << "self" << selfValue << "later" << textValue("#b", ZRXValue::ID);
+  *first << "one" << sharedValue << "two" << sharedValue << "me" << firstValue;
+  ref<ZRXStructure> second(new ZRXStructure("<B>"));
+  second->setID("#b");
+  *second << "again" << sharedValue << "back" << textValue("#a", ZRXValue::ID);
+  out.push_back({"references", {first, second}});
+
+  const double inf = std::numeric_limits<double>::infinity();
+  ref<ZRXStructure> extremes(new ZRXStructure("<Extremes>"));
+  *extremes << "min" << ZRXValue(std::numeric_limits<int64_t>::min()) << "max"
+            << ZRXValue(std::numeric_limits<int64_t>::max()) << "ints"
+            << integerArray({std::numeric_limits<int64_t>::min(), -64, 63, 64, 8192})
+            << "specials" << realArray({inf, -inf, -0.0}) << "nan"
+            << realArray({std::numeric_limits<double>::quiet_NaN()}) << "noReals"
+            << realArray({}) << "noInts" << integerArray({}) << "nul"
+            << textValue(std::string("a\0b", 3), ZRXValue::String) << "" << ZRXValue();
+  out.push_back({"extremes", {extremes}});
+
+  for (uint32_t seed : {1u, 2u}) {
+    zrtest::TreeGenOptions options;
+    options.seed = seed;
+    options.maxArrayLength = 6;
+    options.maxTextLength = 6;
+    options.maxDepth = 4;
+    std::vector<ref<ZRXStructure>> generated = zrtest::generateDocument(options);
+    out.push_back({"generated_" + std::to_string(seed), generated});
+  }
+  return out;
+}
+
+TEST(ZRBWriter, SeedCorpusIsWhatTheWriterWrites) {
+  const bool rewrite = std::getenv("ZRX_WRITE_CORPUS") != nullptr;
+  auto documents = corpusDocuments();
+  for (auto& document : documents) {
+    std::vector<ZRXStructure*> roots;
+    for (const ref<ZRXStructure>& root : document.second) roots.push_back(root.get());
+    const Bytes bytes = writeDocument(roots);
+    const std::string path = std::string(ZRX_SOURCE_DIR) + "/fuzz/corpus/zrb/" + document.first + ".zrb";
+    if (rewrite) {
+      std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                  static_cast<std::streamsize>(bytes.size()));
+    }
+    std::ifstream in(path, std::ios::binary);
+    const Bytes committed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(hex(committed), hex(bytes)) << path;
+    release(document.second);
+  }
 }
 
 }  // namespace
