@@ -40,7 +40,8 @@ std::atomic<size_t> gLargestAllocation{0};
 #if defined(ZRX_TEST_ASAN)
 extern "C" const char* __asan_default_options() { return "max_allocation_size_mb=64"; }
 #else
-void* operator new(size_t size) {
+// Out of line, so the compiler does not pair the new-expressions with free().
+__attribute__((noinline)) void* operator new(size_t size) {
   if (gTrackAllocations.load(std::memory_order_relaxed)) {
     size_t largest = gLargestAllocation.load();
     while (size > largest && !gLargestAllocation.compare_exchange_weak(largest, size)) {
@@ -49,8 +50,8 @@ void* operator new(size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
 #endif
 
 namespace {
@@ -230,6 +231,20 @@ TEST(ZRBParser, WorkedExamples) {
   // A float that is not a round number reads back as exactly the float's value.
   ZRXValue third = parseValue({0x04, 0x00, 0x01, 0xAB, 0xAA, 0xAA, 0x3E});
   EXPECT_EQ(third.getArrayReal()->value()[0], static_cast<double>(1.0f / 3.0f));
+}
+
+TEST(ZRBParser, EmptyArrays) {
+  // Empty double arrays never come from the writer (it writes floats), but are valid.
+  ZRXValue doubles = parseValue({0x03, 0x00, 0x00});
+  ASSERT_EQ(doubles.type(), ZRXValue::ArrayReal);
+  EXPECT_TRUE(doubles.getArrayReal()->value().empty());
+  ZRXValue floats = parseValue({0x04, 0x03, '<', 'F', '>', 0x00});
+  ASSERT_EQ(floats.type(), ZRXValue::ArrayReal);
+  EXPECT_EQ(floats.getArrayReal()->tag(), "<F>");
+  EXPECT_TRUE(floats.getArrayReal()->value().empty());
+  ZRXValue integers = parseValue({0x05, 0x00, 0x00});
+  ASSERT_EQ(integers.type(), ZRXValue::ArrayInteger);
+  EXPECT_TRUE(integers.getArrayInteger()->value().empty());
 }
 
 TEST(ZRBParser, EmptyTextsAndNonZeroBooleans) {

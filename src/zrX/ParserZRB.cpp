@@ -88,6 +88,7 @@ bool ParserZRB::fill(size_t wanted) {
 }
 
 bool ParserZRB::readBytes(void* data, size_t count) {
+  if (count == 0) return true;  // `data` may be null then (an empty vector's)
   auto* out = static_cast<uint8_t*>(data);
   const size_t buffered = std::min(count, mBufferEnd - mBufferPosition);
   std::memcpy(out, mBuffer.data() + mBufferPosition, buffered);
@@ -136,7 +137,7 @@ bool ParserZRB::readInteger(int64_t* value) {
 }
 
 bool ParserZRB::readString(std::string* text) {
-  int64_t length;
+  int64_t length = 0;
   if (!readInteger(&length) || length < 0 || !fits(length, 1)) return false;
   const size_t count = static_cast<size_t>(length);
   if (count <= mBufferEnd - mBufferPosition) {
@@ -162,7 +163,7 @@ bool ParserZRB::parseHeader() {
   if (!readBytes(word, 2)) return false;
   mVersion = static_cast<uint16_t>(word[0] | word[1] << 8);
   for (;;) {
-    uint8_t byte;
+    uint8_t byte = 0;
     if (!readByte(&byte)) return false;
     if (byte == 0) break;
     mEncoding += static_cast<char>(byte);
@@ -204,7 +205,7 @@ bool ParserZRB::parse() {
     return false;
   }
   for (;;) {
-    uint8_t code;
+    uint8_t code = 0;
     if (!readChunk(&code)) break;  // the end of the file between structures ends the document
     if (code != ChunkStructure) {
       zr::Log::error(zr::Say("Error parsing binary file at offset %n. Expected chunk structure.\n")
@@ -234,7 +235,7 @@ bool ParserZRB::parse() {
 // Chunks -----------------------------------------------------------------------------------------
 
 bool ParserZRB::readStructure(ZRXStructure* structure) {
-  int64_t count;
+  int64_t count = 0;
   if (!readString(&structure->tag()) || !readString(&mScratch)) return false;
   structure->setID(mScratch);
   if (!readInteger(&count)) return false;
@@ -251,7 +252,7 @@ bool ParserZRB::readStructure(ZRXStructure* structure) {
 }
 
 bool ParserZRB::readList(ZRXList* list) {
-  int64_t count;
+  int64_t count = 0;
   if (!readString(&list->tag()) || !readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 2)) return false;
@@ -264,7 +265,7 @@ bool ParserZRB::readList(ZRXList* list) {
 }
 
 bool ParserZRB::readValue(ZRXValue* value) {
-  uint8_t code;
+  uint8_t code = 0;
   if (!readChunk(&code)) return false;
   switch (code) {
     case ChunkStructure:
@@ -291,13 +292,13 @@ bool ParserZRB::readValue(ZRXValue* value) {
     case ChunkReal:
       return readReal(value);
     case ChunkInteger: {
-      int64_t integer;
+      int64_t integer = 0;
       if (!readInteger(&integer)) return false;
       value->setInteger(integer);
       return true;
     }
     case ChunkBool: {
-      uint8_t byte;
+      uint8_t byte = 0;
       if (!readByte(&byte)) return false;
       value->setBool(byte != 0);
       return true;
@@ -333,7 +334,7 @@ bool ParserZRB::readRawtextBlock(ZRXValue* value) {
 
 bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
   ZRXArrayReal* array = value->setArrayReal(new ZRXArrayReal);
-  int64_t count;
+  int64_t count = 0;
   if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
   if (!fits(count, doubles ? 8 : 4)) return false;
   std::vector<double>& out = array->value();
@@ -373,10 +374,10 @@ bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
 
 bool ParserZRB::readArrayInteger(ZRXValue* value) {
   ZRXArrayInteger* array = value->setArrayInteger(new ZRXArrayInteger);
-  int64_t count;
+  int64_t count = 0;
   if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
   if (count == 0) return true;  // no byte count follows
-  int64_t blockSize;
+  int64_t blockSize = 0;
   if (!readInteger(&blockSize) || blockSize < 0 || !fits(blockSize, 1)) return false;
   if (count > blockSize) return false;  // every packed integer takes at least one byte
   array->value().resize(static_cast<size_t>(count));

@@ -80,7 +80,9 @@ class Generator {
     if (mOptions.unreferencedIDs && chance(25)) structure->setID(newID());
     const size_t count = below(static_cast<size_t>(mOptions.maxEntries) + 1);
     for (size_t i = 0; i < count; ++i) {
-      structure->value().emplace_back(key().c_str(), value(depth));
+      // One random draw per statement: argument order differs between compilers.
+      const std::string entryKey = key();
+      structure->value().emplace_back(entryKey.c_str(), value(depth));
       if (mPendingReference)
         mPending.push_back({structure, nullptr, structure->value().size() - 1, mRoots.size() - 1});
       mPendingReference = false;
@@ -130,9 +132,11 @@ class Generator {
           out.setID("#NULL");  // the target is chosen once the whole document exists
           mPendingReference = true;
           return out;
-        case 6:
-          out.setRawtextBlock(new ZRXRawtextBlock(tag(false).c_str(), rawtext().c_str()));
+        case 6: {
+          const std::string blockTag = tag(false);
+          out.setRawtextBlock(new ZRXRawtextBlock(blockTag.c_str(), rawtext().c_str()));
           return out;
+        }
         case 7:
         case 8: {
           if (!nest) continue;
@@ -277,7 +281,8 @@ class Generator {
                                      std::numeric_limits<int64_t>::min(),
                                      std::numeric_limits<int64_t>::min() + 1};
     if (chance(30)) return kEdges[below(sizeof kEdges / sizeof kEdges[0])];
-    const uint64_t bits = next() >> below(64);  // every magnitude size
+    const uint64_t drawn = next();
+    const uint64_t bits = drawn >> below(64);  // every magnitude size
     const int64_t magnitude = static_cast<int64_t>(bits >> 1);
     return chance(50) ? -magnitude : magnitude;
   }
