@@ -380,13 +380,12 @@ bool ParserZRB::readArrayInteger(ZRXValue* value) {
   int64_t blockSize = 0;
   if (!readInteger(&blockSize) || blockSize < 0 || !fits(blockSize, 1)) return false;
   if (count > blockSize) return false;  // every packed integer takes at least one byte
-  array->value().resize(static_cast<size_t>(count));
-  return decodeIntegers(blockSize, &array->value());
+  return decodeIntegers(blockSize, static_cast<size_t>(count), &array->value());
 }
 
-bool ParserZRB::decodeIntegers(int64_t blockSize, std::vector<int64_t>* values) {
-  int64_t* out = values->data();
-  const size_t expected = values->size();
+bool ParserZRB::decodeIntegers(int64_t blockSize, size_t expected, std::vector<int64_t>* values) {
+  // Filled by appending into reserved room: each element is written once.
+  values->reserve(expected);
   size_t count = 0;
   int64_t left = blockSize;
   while (left > 0) {
@@ -401,11 +400,13 @@ bool ParserZRB::decodeIntegers(int64_t blockSize, std::vector<int64_t>* values) 
     ZRBDecode status = ZRBDecode::Ok;
     while (p < limit && count < expected) {
       const uint8_t* next;
-      status = decodeZRBInteger(p, limit, &out[count], &next);
+      int64_t value;
+      status = decodeZRBInteger(p, limit, &value, &next);
       if (status != ZRBDecode::Ok) {
         if (status == ZRBDecode::Malformed) p = next;
         break;
       }
+      values->push_back(value);
       ++count;
       p = next;
     }

@@ -80,7 +80,8 @@ class ZRX_API ParserZRB : public Parser {
   bool readText(ZRXValue* value, uint8_t code);
   bool readReal(ZRXValue* value);
   bool readRawtextBlock(ZRXValue* value);
-  bool decodeIntegers(int64_t blockSize, std::vector<int64_t>* values);
+  // Decodes a packed block of `blockSize` bytes holding exactly `expected` integers.
+  bool decodeIntegers(int64_t blockSize, size_t expected, std::vector<int64_t>* values);
 
   uint32_t mHeaderWord = 0;
   zr::ref<zr::VirtualFile> mInputFile;
