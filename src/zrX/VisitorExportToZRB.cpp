@@ -157,7 +157,19 @@ void VisitorExportToZRB::writePackedIntegers(const int64_t* data, size_t count) 
   int64_t blockSize = 0;
   for (size_t i = 0; i < count; ++i) blockSize += zrbIntegerSize(data[i]);
   writeInteger(blockSize);
-  for (size_t i = 0; i < count; ++i) writeInteger(data[i]);
+  // Local pointers: stores through a byte pointer would otherwise reload the members each time.
+  uint8_t* const begin = mBuffer.data();
+  uint8_t* const end = begin + mBuffer.size();
+  uint8_t* out = begin + mUsed;
+  for (size_t i = 0; i < count; ++i) {
+    if (end - out < kZRBMaxIntegerBytes) {
+      mUsed = static_cast<size_t>(out - begin);
+      flush();
+      out = begin + mUsed;
+    }
+    out = encodeZRBInteger(data[i], out);
+  }
+  mUsed = static_cast<size_t>(out - begin);
 }
 
 bool VisitorExportToZRB::needsDoublePrecision(const double* data, size_t count) {

@@ -41,10 +41,15 @@ constexpr int kZRBHeaderSize = 21;
 // The longest integer encoding.
 constexpr int kZRBMaxIntegerBytes = 10;
 
+// The magnitude of `value` in unsigned arithmetic, without a branch: -2^63 gives 2^63.
+inline uint64_t zrbMagnitude(int64_t value) {
+  const uint64_t sign = value < 0 ? ~uint64_t{0} : 0;  // compiles to a shift, no branch
+  return (static_cast<uint64_t>(value) ^ sign) - sign;
+}
+
 // Writes the encoding of `value` at `out` (room for kZRBMaxIntegerBytes) and returns the end.
 inline uint8_t* encodeZRBInteger(int64_t value, uint8_t* out) {
-  // Magnitude arithmetic in unsigned 64 bits: -2^63 has the magnitude 2^63.
-  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  uint64_t magnitude = zrbMagnitude(value);
   uint8_t first = static_cast<uint8_t>((value < 0 ? 0x40 : 0x00) | (magnitude & 0x3F));
   magnitude >>= 6;
   if (magnitude) first |= 0x80;
@@ -61,9 +66,7 @@ inline uint8_t* encodeZRBInteger(int64_t value, uint8_t* out) {
 // The number of bytes encodeZRBInteger writes for `value`: one byte below 2^6, then one more per
 // started group of seven bits.
 inline int zrbIntegerSize(int64_t value) {
-  const uint64_t magnitude =
-      value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  if (magnitude == 0) return 1;
+  const uint64_t magnitude = zrbMagnitude(value) | 1;  // 0 and 1 both take one byte
 #if defined(__GNUC__)
   const int bits = 64 - __builtin_clzll(magnitude);
 #else
