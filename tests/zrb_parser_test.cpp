@@ -539,6 +539,31 @@ TEST(ZRBParser, LargeArraysAndTextsRoundTrip) {
   EXPECT_TRUE(zrtest::sameDocument(expected, parsed.structures));
 }
 
+TEST(ZRBParser, DiskFileRoundTrip) {
+  // Large enough that strings and arrays take the bulk paths around the read buffer.
+  std::vector<ref<ZRXStructure>> expected = everyKind();
+  ZRXValue big;
+  big.setArrayReal(new zrX::ZRXArrayReal)->value().assign(50000, 0.1);
+  *expected[1] << "big" << big;
+  const std::string path = std::string(ZRX_BINARY_DIR) + "/zrb_parser_test_disk.zrb";
+  ref<zr::DiskFile> file(new zr::DiskFile(path.c_str()));
+  {
+    zrX::VisitorExportToZRB writer(file.get());
+    writer.writeHeader();
+    for (const ref<ZRXStructure>& root : expected) root->acceptVisitor(&writer);
+    ASSERT_FALSE(writer.failed());
+  }
+  ASSERT_TRUE(file->close());
+  Parsed parsed = parseFile(file.get());
+  ASSERT_TRUE(parsed.ok);
+  ASSERT_TRUE(link(expected));
+  ASSERT_TRUE(link(parsed.structures));
+  EXPECT_TRUE(zrtest::sameDocument(expected, parsed.structures));
+  release(expected);
+  release(parsed.structures);
+  std::remove(path.c_str());
+}
+
 // Generated documents: link, write, parse, link, compare.
 void roundTrip(const zrtest::TreeGenOptions& options) {
   std::vector<ref<ZRXStructure>> expected = zrtest::generateDocument(options);
