@@ -1,0 +1,424 @@
+#include "zrX/ParserZRB.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "zrCore/Check.hpp"
+#include "zrCore/Log.hpp"
+#include "zrCore/String.hpp"
+#include "zrX/ZRBFormat.hpp"
+
+namespace zrX {
+
+ZR_DEFINE_TYPE(ParserZRB, Parser, "zrX::ParserZRB")
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+uint32_t loadLittleEndian32(const uint8_t* in) {
+  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+         static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+}
+
+uint64_t loadLittleEndian64(const uint8_t* in) {
+  return static_cast<uint64_t>(loadLittleEndian32(in)) |
+         static_cast<uint64_t>(loadLittleEndian32(in + 4)) << 32;
+}
+
+double doubleFromBits(uint64_t bits) {
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+// Input ------------------------------------------------------------------------------------------
+
+void ParserZRB::startInput() {
+  mBuffer.assign(kBufferSize, 0);
+  mBufferPosition = 0;
+  mBufferEnd = 0;
+  mBufferOffset = mInputFile->position();
+  mFailOffset = -1;
+  mDepth = 0;
+  mInputStarted = true;
+  const int64_t size = mInputFile->size();
+  if (size >= 0) {
+    mInputEnd = size;
+    return;
+  }
+  // A file that cannot tell its size is read whole, so lengths can still be judged against it.
+  for (;;) {
+    if (mBufferEnd == mBuffer.size()) mBuffer.resize(mBuffer.size() * 2);
+    const int64_t got = mInputFile->read(mBuffer.data() + mBufferEnd,
+                                         static_cast<int64_t>(mBuffer.size() - mBufferEnd));
+    if (got <= 0) break;
+    mBufferEnd += static_cast<size_t>(got);
+  }
+  mInputEnd = mBufferOffset + static_cast<int64_t>(mBufferEnd);
+}
+
+void ParserZRB::stopInput() {
+  std::vector<uint8_t>().swap(mBuffer);
+  std::string().swap(mScratch);
+  mBufferPosition = mBufferEnd = 0;
+  mInputStarted = false;
+}
+
+bool ParserZRB::fill(size_t wanted) {
+  size_t available = mBufferEnd - mBufferPosition;
+  if (available >= wanted) return true;
+  if (mBufferPosition > 0) {
+    std::memmove(mBuffer.data(), mBuffer.data() + mBufferPosition, available);
+    mBufferOffset += static_cast<int64_t>(mBufferPosition);
+    mBufferPosition = 0;
+    mBufferEnd = available;
+  }
+  while (available < wanted) {
+    const int64_t got = mInputFile->read(mBuffer.data() + mBufferEnd,
+                                         static_cast<int64_t>(mBuffer.size() - mBufferEnd));
+    if (got <= 0) return false;
+    mBufferEnd += static_cast<size_t>(got);
+    available += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool ParserZRB::readBytes(void* data, size_t count) {
+  if (count == 0) return true;  // `data` may be null then (an empty vector's)
+  auto* out = static_cast<uint8_t*>(data);
+  const size_t buffered = std::min(count, mBufferEnd - mBufferPosition);
+  std::memcpy(out, mBuffer.data() + mBufferPosition, buffered);
+  mBufferPosition += buffered;
+  out += buffered;
+  count -= buffered;
+  if (count == 0) return true;
+  if (count < mBuffer.size() / 2) {
+    if (!fill(count)) return truncated();
+    std::memcpy(out, mBuffer.data() + mBufferPosition, count);
+    mBufferPosition += count;
+    return true;
+  }
+  // Bulk data goes straight from the file into place. The buffer is empty here.
+  mBufferOffset += static_cast<int64_t>(mBufferEnd);
+  mBufferPosition = mBufferEnd = 0;
+  while (count > 0) {
+    const int64_t got = mInputFile->read(out, static_cast<int64_t>(count));
+    if (got <= 0) return truncated();
+    mBufferOffset += got;
+    out += got;
+    count -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool ParserZRB::truncated() {
+  mFailOffset = std::max(mInputEnd, offset());
+  return false;
+}
+
+bool ParserZRB::fits(int64_t count, int64_t bytesEach) {
+  if (count > remaining() / bytesEach) return truncated();
+  return true;
+}
+
+bool ParserZRB::readInteger(int64_t* value) {
+  if (mBufferEnd - mBufferPosition < static_cast<size_t>(kZRBMaxIntegerBytes))
+    fill(kZRBMaxIntegerBytes);  // near the end of the file fewer bytes may come
+  const uint8_t* start = mBuffer.data() + mBufferPosition;
+  const uint8_t* next = start;
+  const ZRBDecode status = decodeZRBInteger(start, mBuffer.data() + mBufferEnd, value, &next);
+  mBufferPosition += static_cast<size_t>(next - start);
+  if (status == ZRBDecode::Truncated) return truncated();
+  return status == ZRBDecode::Ok;
+}
+
+bool ParserZRB::readString(std::string* text) {
+  int64_t length = 0;
+  if (!readInteger(&length) || length < 0 || !fits(length, 1)) return false;
+  const size_t count = static_cast<size_t>(length);
+  if (count <= mBufferEnd - mBufferPosition) {
+    text->assign(reinterpret_cast<const char*>(mBuffer.data() + mBufferPosition), count);
+    mBufferPosition += count;
+    return true;
+  }
+  text->resize(count);
+  return readBytes(&(*text)[0], count);
+}
+
+// Header and document ----------------------------------------------------------------------------
+
+bool ParserZRB::parseHeader() {
+  mVersion = 0;
+  mEncoding.clear();
+  mHeaderWord = 0;
+  if (!mInputStarted) startInput();
+  uint8_t magic[sizeof kZRBMagic] = {};
+  if (!readBytes(magic, sizeof magic) || std::memcmp(magic, kZRBMagic, sizeof magic) != 0)
+    return false;
+  uint8_t word[4];
+  if (!readBytes(word, 2)) return false;
+  mVersion = static_cast<uint16_t>(word[0] | word[1] << 8);
+  for (;;) {
+    uint8_t byte = 0;
+    if (!readByte(&byte)) return false;
+    if (byte == 0) break;
+    mEncoding += static_cast<char>(byte);
+  }
+  if (!readBytes(word, 4)) return false;
+  mHeaderWord = loadLittleEndian32(word);
+  return true;
+}
+
+bool ParserZRB::parse() {
+  ZR_CHECK(mInputFile);
+  // Closes the file and drops the read buffer on every way out.
+  struct CloseFile {
+    ParserZRB* parser;
+    zr::ref<zr::VirtualFile> file;
+    ~CloseFile() {
+      parser->stopInput();
+      file->close();
+    }
+  } guard{this, mInputFile};
+
+  mInputFile->close();
+  mInputFile->open(zr::VirtualFile::ReadOnly);  // a file that cannot open fails the header read
+  mMetadata.clear();
+  mVersion = 0;
+  mEncoding.clear();
+  startInput();
+
+  if (!parseHeader()) {
+    zr::Log::error("ParserZRB : error parsing ZRB header.\n");
+    return false;
+  }
+  if (mVersion != kFormatVersion) {
+    zr::Log::error("ZRX version not supported.\n");
+    return false;
+  }
+  if (mEncoding != "ascii") {
+    zr::Log::error("Encoding not supported.\n");
+    return false;
+  }
+  for (;;) {
+    uint8_t code = 0;
+    if (!readChunk(&code)) break;  // the end of the file between structures ends the document
+    if (code != ChunkStructure) {
+      zr::Log::error(zr::Say("Error parsing binary file at offset %n. Expected chunk structure.\n")
+                     << static_cast<long long>(offset()));
+      return false;
+    }
+    zr::ref<ZRXStructure> structure(new ZRXStructure);
+    mFailOffset = -1;
+    bool ok = mDepth < mMaxDepth;
+    if (ok) {
+      mDepth = 1;
+      ok = readStructure(structure.get());
+      mDepth = 0;
+    }
+    if (!ok) {
+      const int64_t at = mFailOffset >= 0 ? mFailOffset : offset();
+      zr::Log::error(zr::Say("Error parsing binary file at offset %n.\n")
+                     << static_cast<long long>(at));
+      return false;
+    }
+    mStructures.push_back(structure);
+  }
+  parseMetadata();
+  return true;
+}
+
+// Chunks -----------------------------------------------------------------------------------------
+
+bool ParserZRB::readStructure(ZRXStructure* structure) {
+  int64_t count = 0;
+  if (!readString(&structure->tag()) || !readString(&mScratch)) return false;
+  structure->setID(mScratch);
+  if (!readInteger(&count)) return false;
+  if (count <= 0) return true;  // a negative count reads as empty
+  if (!fits(count, 3)) return false;
+  std::vector<ZRXStructure::KeyValue>& entries = structure->value();
+  for (int64_t i = 0; i < count; ++i) {
+    // Entries grow as they arrive; the reference stays valid while nested nodes are read.
+    entries.emplace_back();
+    ZRXStructure::KeyValue& entry = entries.back();
+    if (!readString(&entry.key()) || !readValue(&entry.value())) return false;
+  }
+  return true;
+}
+
+bool ParserZRB::readList(ZRXList* list) {
+  int64_t count = 0;
+  if (!readString(&list->tag()) || !readInteger(&count)) return false;
+  if (count <= 0) return true;  // a negative count reads as empty
+  if (!fits(count, 2)) return false;
+  std::vector<ZRXValue>& elements = list->value();
+  for (int64_t i = 0; i < count; ++i) {
+    elements.emplace_back();
+    if (!readValue(&elements.back())) return false;
+  }
+  return true;
+}
+
+bool ParserZRB::readValue(ZRXValue* value) {
+  uint8_t code = 0;
+  if (!readChunk(&code)) return false;
+  switch (code) {
+    case ChunkStructure:
+    case ChunkList: {
+      if (mDepth >= mMaxDepth) return false;
+      ++mDepth;
+      const bool ok = code == ChunkStructure ? readStructure(value->setStructure(new ZRXStructure))
+                                             : readList(value->setList(new ZRXList));
+      --mDepth;
+      return ok;
+    }
+    case ChunkArrayRealDouble:
+      return readArrayReal(value, true);
+    case ChunkArrayRealFloat:
+      return readArrayReal(value, false);
+    case ChunkArrayInteger:
+      return readArrayInteger(value);
+    case ChunkRawtextBlock:
+      return readRawtextBlock(value);
+    case ChunkString:
+    case ChunkIdentifier:
+    case ChunkID:
+      return readText(value, code);
+    case ChunkReal:
+      return readReal(value);
+    case ChunkInteger: {
+      int64_t integer = 0;
+      if (!readInteger(&integer)) return false;
+      value->setInteger(integer);
+      return true;
+    }
+    case ChunkBool: {
+      uint8_t byte = 0;
+      if (!readByte(&byte)) return false;
+      value->setBool(byte != 0);
+      return true;
+    }
+    default:
+      return false;  // codes 0 and 13 to 255
+  }
+}
+
+bool ParserZRB::readText(ZRXValue* value, uint8_t code) {
+  if (!readString(&mScratch)) return false;
+  if (code == ChunkString) {
+    value->setString(mScratch);
+  } else if (code == ChunkIdentifier) {
+    value->setIdentifier(mScratch);
+  } else {
+    value->setID(mScratch);
+  }
+  return true;
+}
+
+bool ParserZRB::readReal(ZRXValue* value) {
+  uint8_t bytes[8];
+  if (!fits(1, 8) || !readBytes(bytes, 8)) return false;
+  value->setReal(doubleFromBits(loadLittleEndian64(bytes)));
+  return true;
+}
+
+bool ParserZRB::readRawtextBlock(ZRXValue* value) {
+  ZRXRawtextBlock* block = value->setRawtextBlock(new ZRXRawtextBlock);
+  return readString(&block->tag()) && readString(&block->value());
+}
+
+bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
+  ZRXArrayReal* array = value->setArrayReal(new ZRXArrayReal);
+  int64_t count = 0;
+  if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
+  if (!fits(count, doubles ? 8 : 4)) return false;
+  std::vector<double>& out = array->value();
+  out.resize(static_cast<size_t>(count));
+  if (doubles) {
+    if (!readBytes(out.data(), out.size() * sizeof(double))) return false;
+    if (!kHostLittleEndian) {
+      for (double& element : out) {
+        uint8_t bytes[8];
+        std::memcpy(bytes, &element, 8);
+        element = doubleFromBits(loadLittleEndian64(bytes));
+      }
+    }
+    return true;
+  }
+  // Floats are widened straight out of the read buffer.
+  size_t done = 0;
+  while (done < out.size()) {
+    size_t available = (mBufferEnd - mBufferPosition) / 4;
+    if (available == 0) {
+      if (!fill(4)) return truncated();
+      continue;
+    }
+    const size_t n = std::min(available, out.size() - done);
+    const uint8_t* in = mBuffer.data() + mBufferPosition;
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t bits = loadLittleEndian32(in + 4 * i);
+      float narrow;
+      std::memcpy(&narrow, &bits, 4);
+      out[done + i] = narrow;
+    }
+    mBufferPosition += 4 * n;
+    done += n;
+  }
+  return true;
+}
+
+bool ParserZRB::readArrayInteger(ZRXValue* value) {
+  ZRXArrayInteger* array = value->setArrayInteger(new ZRXArrayInteger);
+  int64_t count = 0;
+  if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
+  if (count == 0) return true;  // no byte count follows
+  int64_t blockSize = 0;
+  if (!readInteger(&blockSize) || blockSize < 0 || !fits(blockSize, 1)) return false;
+  if (count > blockSize) return false;  // every packed integer takes at least one byte
+  return decodeIntegers(blockSize, static_cast<size_t>(count), &array->value());
+}
+
+bool ParserZRB::decodeIntegers(int64_t blockSize, size_t expected, std::vector<int64_t>* values) {
+  // Filled by appending into reserved room: each element is written once.
+  values->reserve(expected);
+  size_t count = 0;
+  int64_t left = blockSize;
+  while (left > 0) {
+    // At least one whole integer (or the rest of the block) lies in the buffer.
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(left, kZRBMaxIntegerBytes));
+    if (!fill(wanted)) return truncated();
+    const size_t span = static_cast<size_t>(
+        std::min<int64_t>(left, static_cast<int64_t>(mBufferEnd - mBufferPosition)));
+    const uint8_t* start = mBuffer.data() + mBufferPosition;
+    const uint8_t* limit = start + span;
+    const uint8_t* p = start;
+    ZRBDecode status = ZRBDecode::Ok;
+    while (p < limit && count < expected) {
+      const uint8_t* next;
+      int64_t value;
+      status = decodeZRBInteger(p, limit, &value, &next);
+      if (status != ZRBDecode::Ok) {
+        if (status == ZRBDecode::Malformed) p = next;
+        break;
+      }
+      values->push_back(value);
+      ++count;
+      p = next;
+    }
+    const bool blockEndsInSpan = static_cast<int64_t>(span) == left;
+    mBufferPosition += static_cast<size_t>(p - start);
+    left -= p - start;
+    if (status == ZRBDecode::Malformed) return false;
+    // A value cut by the end of the block, or bytes left over after N values.
+    if (status == ZRBDecode::Truncated && blockEndsInSpan) return false;
+    if (count == expected && left > 0) return false;
+  }
+  return count == expected;
+}
+
+}  // namespace zrX
