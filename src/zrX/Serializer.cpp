@@ -1,6 +1,8 @@
 #include "zrX/Serializer.hpp"
 
 #include <charconv>
+#include <cstdio>
+#include <ctime>
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
@@ -285,5 +287,134 @@ const ZRXValue* ZRXSerializer::getMetadata(const char* key) const {
 }
 
 void ZRXSerializer::setRegistry(const Registry* registry) { mRegistry = hold(registry); }
+
+// Document load and save ----------------------------------------------------------------------
+
+namespace {
+
+// The local time in the layout of ctime ("Wed Jun 30 21:49:08 1993"), without the final line end
+// and without the process-wide buffers of ctime and localtime. Names are English whatever the
+// locale, as ctime writes them.
+std::string creationDate() {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d",
+                kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+  return text;
+}
+
+bool isReservedMetadataKey(const std::string& key) {
+  return key == "ZR_Serializer_Version" || key == "Authoring_Tool" || key == "Creation_Date";
+}
+
+}  // namespace
+
+zr::ref<ZRXStructure> ZRXSerializer::makeMetadataStructure() const {
+  zr::ref<ZRXStructure> metadata = new ZRXStructure("<Metadata>");
+  for (const auto& [key, value] : mMetadata)
+    if (!isReservedMetadataKey(key)) *metadata << key.c_str() << value;
+  ZRXValue tool;
+  tool.setString(zr::String(zr::Say("Orvane %n.%n.%s") << 2 << 0 << "0").toStdString());
+  ZRXValue date;
+  date.setString(creationDate());
+  *metadata << "Authoring_Tool" << tool << "Creation_Date" << date << "ZR_Serializer_Version"
+            << ZRXValue(int64_t{kFormatVersion});
+  return metadata;
+}
+
+bool ZRXSerializer::save(zr::VirtualFile* file, const zr::Object* object, bool resetFirst,
+                         Format format) {
+  if (resetFirst) reset();
+  if (mError != NoError) return false;
+  ZR_CHECK(file);
+  const char* const who = format == Format::ZRT ? "saveZRT" : "saveZRB";
+  zr::ref<ZRXStructure> metadata = makeMetadataStructure();
+  ZRXStructure* root = exportZRX(object);
+  if (!root) return false;
+
+  // The document is checked completely before the file is opened: a refused save leaves the
+  // previous document as it was.
+  const WriteResult result = writeStructures(file, format, {metadata, root}, mMaxDepth);
+  if (result.status == WriteStatus::Refused) {
+    signalExportError(zr::Say("ZRXSerializer::%s() cannot write the document : %s\n")
+                      << who << result.message);
+  } else if (result.status == WriteStatus::WriteError) {
+    zr::Log::error(zr::Say("ZRXSerializer::%s() write error : %s\n") << who << file->path());
+    mError = WriteError;
+  }
+  return mError == NoError;
+}
+
+zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, Format format) {
+  if (resetFirst) reset();
+  if (mError != NoError) return nullptr;
+  ZR_CHECK(file);
+  mDocumentURL = file->path();
+
+  Document document;
+  ReadOptions options;
+  options.maxDepth = mMaxDepth;
+  const ReadStatus status = readDocument(file, format, document, options);
+  if (status == ReadStatus::ParseError) {
+    mError = ImportError;
+    return nullptr;
+  }
+  mMetadata = document.metadata();  // taken over even when linking fails
+  if (status == ReadStatus::LinkError) {
+    mError = ImportError;
+    return nullptr;
+  }
+  if (document.structures().empty()) return nullptr;
+  return importZRX(document.structures().front().get());
+}
+
+zr::ref<zr::Object> ZRXSerializer::loadByPath(const zr::String& path, bool resetFirst,
+                                              Format format) {
+  zr::ref<zr::VirtualFile> file = zr::locateFile(path);
+  if (file) return load(file.get(), resetFirst, format);
+  if (resetFirst) reset();
+  if (mError != NoError) return nullptr;
+  zr::Log::error(zr::Say("ZRXSerializer::%s() file not found : %s\n")
+                 << (format == Format::ZRT ? "loadZRT" : "loadZRB") << path);
+  mError = ReadError;
+  return nullptr;
+}
+
+bool ZRXSerializer::saveZRT(zr::VirtualFile* file, const zr::Object* object, bool reset) {
+  return save(file, object, reset, Format::ZRT);
+}
+bool ZRXSerializer::saveZRT(const zr::String& path, const zr::Object* object, bool reset) {
+  zr::ref<zr::DiskFile> file = new zr::DiskFile(path);
+  return save(file.get(), object, reset, Format::ZRT);
+}
+bool ZRXSerializer::saveZRB(zr::VirtualFile* file, const zr::Object* object, bool reset) {
+  return save(file, object, reset, Format::ZRB);
+}
+bool ZRXSerializer::saveZRB(const zr::String& path, const zr::Object* object, bool reset) {
+  zr::ref<zr::DiskFile> file = new zr::DiskFile(path);
+  return save(file.get(), object, reset, Format::ZRB);
+}
+zr::ref<zr::Object> ZRXSerializer::loadZRT(zr::VirtualFile* file, bool reset) {
+  return load(file, reset, Format::ZRT);
+}
+zr::ref<zr::Object> ZRXSerializer::loadZRT(const zr::String& path, bool reset) {
+  return loadByPath(path, reset, Format::ZRT);
+}
+zr::ref<zr::Object> ZRXSerializer::loadZRB(zr::VirtualFile* file, bool reset) {
+  return load(file, reset, Format::ZRB);
+}
+zr::ref<zr::Object> ZRXSerializer::loadZRB(const zr::String& path, bool reset) {
+  return loadByPath(path, reset, Format::ZRB);
+}
 
 }  // namespace zrX

@@ -30,6 +30,8 @@
 
 #include "zrCore/Object.hpp"
 #include "zrCore/String.hpp"
+#include "zrCore/VirtualFile.hpp"
+#include "zrX/Document.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/Parser.hpp"
 #include "zrX/Registry.hpp"
@@ -78,6 +80,31 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // runtime type. REQUIRES: the argument is not null.
   bool canImport(const ZRXStructure* structure) const;
   bool canExport(const zr::Object* object) const;
+
+  // --- Documents ---
+  // Save `object` as one document: a "<Metadata>" structure (the metadata entries except the
+  // reserved "Authoring_Tool", "Creation_Date" and "ZR_Serializer_Version", then fresh values of
+  // those three), then the exported root structure. With `reset`, reset() first; while the error
+  // is set nothing happens and the result is false. A tree the format cannot hold (a list or an
+  // ID-less structure reached twice, a name or number text cannot carry, nesting beyond
+  // maxDepth()) sets ExportError with a message before the file is opened; a failed write sets
+  // WriteError and, on a DiskFile, leaves the previous document in place. True when the error
+  // is NoError at the end. The path forms write through a zr::DiskFile.
+  bool saveZRT(zr::VirtualFile* file, const zr::Object* object, bool reset);
+  bool saveZRT(const zr::String& path, const zr::Object* object, bool reset);
+  bool saveZRB(zr::VirtualFile* file, const zr::Object* object, bool reset);
+  bool saveZRB(const zr::String& path, const zr::Object* object, bool reset);
+
+  // Load a document: with `reset`, reset() first; while the error is set, null at once. Sets the
+  // document URL to the file's path, parses (ImportError on a parse or link failure, with the
+  // parser's or linker's messages), replaces the metadata by the document's (also when linking
+  // fails), links, and imports the first structure besides the metadata. A document holding
+  // only metadata gives null with NoError. The path forms find the file with zr::locateFile; a
+  // path that names no file sets ReadError and logs it.
+  zr::ref<zr::Object> loadZRT(zr::VirtualFile* file, bool reset);
+  zr::ref<zr::Object> loadZRT(const zr::String& path, bool reset);
+  zr::ref<zr::Object> loadZRB(zr::VirtualFile* file, bool reset);
+  zr::ref<zr::Object> loadZRB(const zr::String& path, bool reset);
 
   // --- Bookkeeping for wrappers ---
 
@@ -166,6 +193,11 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // Identity maps: each entry holds strong references on both partners.
   using ImportedMap = std::map<zr::ref<ZRXStructure>, zr::ref<zr::Object>, IdentityLess>;
   using ExportedMap = std::map<zr::ref<zr::Object>, zr::ref<ZRXStructure>, IdentityLess>;
+
+  zr::ref<ZRXStructure> makeMetadataStructure() const;
+  bool save(zr::VirtualFile* file, const zr::Object* object, bool resetFirst, Format format);
+  zr::ref<zr::Object> load(zr::VirtualFile* file, bool resetFirst, Format format);
+  zr::ref<zr::Object> loadByPath(const zr::String& path, bool resetFirst, Format format);
 
   // Drops both conversion maps (and the metadata if asked), clearing the entries of every
   // structure and list that only a reference cycle among them would keep alive.

@@ -1,0 +1,178 @@
+#include "zrX/Document.hpp"
+
+#include <cstring>
+
+#include "zrCore/Log.hpp"
+#include "zrX/Cycles.hpp"
+#include "zrX/ParserZRB.hpp"
+#include "zrX/ParserZRT.hpp"
+#include "zrX/VisitorExportToZRB.hpp"
+#include "zrX/VisitorExportToZRT.hpp"
+
+namespace zrX {
+
+namespace {
+
+const char kTextSignature[12] = {'Z', 'R', 'X', ' ', 'v', 'e', 'r', 's', 'i', 'o', 'n', '='};
+const unsigned char kBinarySignature[9] = {0xAB, 0x5A, 0x52, 0x58, 0xBB, 0x0D, 0x0A, 0x1A, 0x0A};
+
+}  // namespace
+
+Format detectFormat(zr::VirtualFile* file) {
+  if (!file) return Format::Unknown;
+  unsigned char head[12] = {};
+  file->close();
+  file->open(zr::VirtualFile::ReadOnly);
+  file->read(head, sizeof head);
+  file->close();
+  if (std::memcmp(head, kTextSignature, sizeof kTextSignature) == 0) return Format::ZRT;
+  if (std::memcmp(head, kBinarySignature, sizeof kBinarySignature) == 0) return Format::ZRB;
+  return Format::Unknown;
+}
+
+Format formatFromExtension(const std::string& path) {
+  if (path.size() < 4) return Format::Unknown;
+  std::string extension = path.substr(path.size() - 4);
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (extension == ".zrt") return Format::ZRT;
+  if (extension == ".zrb") return Format::ZRB;
+  return Format::Unknown;
+}
+
+const char* formatName(Format format) {
+  switch (format) {
+    case Format::ZRT:
+      return "ZRT";
+    case Format::ZRB:
+      return "ZRB";
+    default:
+      return "unknown";
+  }
+}
+
+Document::~Document() {
+  std::vector<zr::ref<ZRXTaggedValue>> roots(mStructures.begin(), mStructures.end());
+  mStructures.clear();
+  breakCycles(roots);
+}
+
+ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document,
+                        const ReadOptions& options) {
+  ZR_CHECK(file);
+  zr::ref<Parser> parser;
+  bool parsed = false;
+  if (format == Format::ZRT) {
+    zr::ref<ParserZRT> text = new ParserZRT;
+    text->setMaxDepth(options.maxDepth);
+    text->tokenizer()->attachFile(file);
+    parser = text;
+    parsed = text->parse();
+    file->close();
+  } else if (format == Format::ZRB) {
+    zr::ref<ParserZRB> binary = new ParserZRB;
+    binary->setMaxDepth(options.maxDepth);
+    binary->setInputFile(file);
+    parser = binary;
+    parsed = binary->parse();
+    file->close();
+  } else {
+    zr::Log::error(zr::Say("'%s' is neither a ZRT nor a ZRB document.\n") << file->path());
+    return ReadStatus::ParseError;
+  }
+
+  document.setHeader(parser->version(), parser->encoding());
+  auto& structures = document.structures();
+  const size_t first = structures.size();
+  structures.insert(structures.end(), parser->structures().begin(), parser->structures().end());
+  parser->structures().clear();
+  if (!parsed) return ReadStatus::ParseError;
+
+  document.metadata() = parser->metadata();
+  if (!options.link) return ReadStatus::Ok;
+  std::vector<zr::ref<ZRXTaggedValue>> nodes(
+      structures.begin() + static_cast<std::ptrdiff_t>(first), structures.end());
+  return Parser::link(nodes, options.maxDepth) ? ReadStatus::Ok : ReadStatus::LinkError;
+}
+
+WriteResult writeStructures(zr::VirtualFile* file, Format format,
+                            const std::vector<zr::ref<ZRXStructure>>& topLevel, int maxDepth) {
+  ZR_CHECK(file);
+  WriteResult result;
+  if (format != Format::ZRT && format != Format::ZRB) {
+    result.status = WriteStatus::Refused;
+    result.message = "no document format given (ZRT or ZRB)";
+    return result;
+  }
+
+  // Count IDs over every top-level structure with one counter, so its guard spans them all. The
+  // counter also finds what neither format can hold: both refuse it before the file is touched.
+  IDCountMap ids;
+  VisitorIDCounter counter;
+  counter.setMaxDepth(maxDepth);
+  counter.setIDSet(&ids);
+  for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&counter);
+  if (counter.failed()) {
+    result.status = WriteStatus::Refused;
+    result.message = counter.failure();
+    return result;
+  }
+
+  if (format == Format::ZRT) {
+    VisitorExportToZRT writer;
+    writer.setMaxDepth(maxDepth);
+    writer.setIDSet(&ids);
+    writer.writeHeader();
+    for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
+    if (writer.failed()) {
+      result.status = WriteStatus::Refused;
+      result.message = writer.failure();
+      return result;
+    }
+    const std::string& text = writer.text();
+    file->open(zr::VirtualFile::WriteOnly);
+    const int64_t written = file->write(text.data(), static_cast<int64_t>(text.size()));
+    if (written != static_cast<int64_t>(text.size())) {
+      file->abandon();
+      result.status = WriteStatus::WriteError;
+      result.message = "short write";
+      return result;
+    }
+    if (!file->close()) {
+      result.status = WriteStatus::WriteError;
+      result.message = "the file could not be committed";
+    }
+    return result;
+  }
+
+  VisitorExportToZRB writer(file);  // opens the file for writing
+  writer.setMaxDepth(maxDepth);
+  writer.setIDSet(&ids);
+  writer.writeHeader();
+  for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
+  if (writer.failed()) {
+    file->abandon();
+    result.status = writer.writeFailed() ? WriteStatus::WriteError : WriteStatus::Refused;
+    result.message = writer.failure();
+    return result;
+  }
+  if (!file->close()) {
+    result.status = WriteStatus::WriteError;
+    result.message = "the file could not be committed";
+  }
+  return result;
+}
+
+WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& document,
+                          int maxDepth) {
+  std::vector<zr::ref<ZRXStructure>> topLevel;
+  topLevel.reserve(document.structures().size() + 1);
+  if (!document.metadata().empty()) {
+    zr::ref<ZRXStructure> metadata = new ZRXStructure("<Metadata>");
+    for (const auto& [key, value] : document.metadata()) *metadata << key.c_str() << value;
+    topLevel.push_back(metadata);
+  }
+  topLevel.insert(topLevel.end(), document.structures().begin(), document.structures().end());
+  return writeStructures(file, format, topLevel, maxDepth);
+}
+
+}  // namespace zrX
