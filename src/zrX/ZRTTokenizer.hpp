@@ -8,8 +8,12 @@
 // skips blanks and comments, and logs a line-numbered message (zr::Log::error) for each lexical
 // error. After "{<" it reads the raw text block by itself on the next call. Tokens of any length
 // are read whole: the characters of a token are gathered in a scratch buffer that the tokenizer
-// keeps and reuses, and copied into the token's text once per token. Strings keep every byte
-// between their quotes, NUL included.
+// keeps and reuses, and copied into the token's text once per token.
+//
+// Beyond the bare lexical rules: strings keep every byte between their quotes, NUL included; the
+// end of the input inside a block comment is an error ("Line %n : unexpected end of file in
+// comment.\n"); a character read again after a line end was folded never pairs with the line end
+// that follows it ("a" CR CR "b" holds two line ends, like "a" LF LF "b").
 //
 // Ownership: the stream holds a reference on its file. A tokenizer is used by one thread.
 #pragma once
