@@ -2,7 +2,7 @@
 # Runs every fuzz target built in $1 for FUZZ_SECONDS seconds on a scratch copy of its seed
 # corpus (fuzz/corpus/<name>/). Fails when a target finds a crash, a leak or a timeout.
 set -euo pipefail
-build=${1:-build/fuzz}
+build=$(cd "${1:-build/fuzz}" && pwd)
 seconds=${FUZZ_SECONDS:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
