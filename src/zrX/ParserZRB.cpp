@@ -212,7 +212,7 @@ bool ParserZRB::parse() {
                      << static_cast<long long>(offset()));
       return false;
     }
-    zr::ref<ZRXStructure> structure(new ZRXStructure);
+    zr::ref<ZRXStructure> structure(new ZRXStructure(nullptr, 0));
     mFailOffset = -1;
     bool ok = mDepth < mMaxDepth;
     if (ok) {
@@ -272,8 +272,9 @@ bool ParserZRB::readValue(ZRXValue* value) {
     case ChunkList: {
       if (mDepth >= mMaxDepth) return false;
       ++mDepth;
-      const bool ok = code == ChunkStructure ? readStructure(value->setStructure(new ZRXStructure))
-                                             : readList(value->setList(new ZRXList));
+      const bool ok = code == ChunkStructure
+                          ? readStructure(value->setStructure(new ZRXStructure(nullptr, 0)))
+                          : readList(value->setList(new ZRXList(nullptr, 0)));
       --mDepth;
       return ok;
     }

@@ -172,7 +172,7 @@ bool ParserZRT::parse() {
                      << mTokenizer->lineNumber() << mToken.mText);
       return false;
     }
-    zr::ref<ZRXStructure> structure = new ZRXStructure();
+    zr::ref<ZRXStructure> structure = new ZRXStructure(nullptr, 0);
     structure->setLineNumber(mTokenizer->lineNumber());
     mDepth = 0;
     if (!parseStructure(structure.get())) {
@@ -265,12 +265,12 @@ bool ParserZRT::parseList(ZRXList* list) {
 bool ParserZRT::parseValue(ZRXValue& value) {
   switch (mToken.mType) {
     case Token::TOKEN_LEFT_BRACE: {
-      ZRXStructure* structure = value.setStructure(new ZRXStructure());
+      ZRXStructure* structure = value.setStructure(new ZRXStructure(nullptr, 0));
       structure->setLineNumber(mTokenizer->lineNumber());
       return parseStructure(structure);
     }
     case Token::TOKEN_LEFT_BRACKET: {
-      ZRXList* list = value.setList(new ZRXList());
+      ZRXList* list = value.setList(new ZRXList(nullptr, 0));
       list->setLineNumber(mTokenizer->lineNumber());
       return parseList(list);
     }

@@ -265,6 +265,10 @@ ZRXStructure::ZRXStructure() : mID("#NULL") { mKeyValue.reserve(16); }
 
 ZRXStructure::ZRXStructure(const char* tag) : ZRXStructure() { setTag(tag); }
 
+ZRXStructure::ZRXStructure(const char* tag, size_t capacity) : ZRXTaggedValue(tag), mID("#NULL") {
+  mKeyValue.reserve(capacity);
+}
+
 void ZRXStructure::setID(const char* id) {
   ZR_CHECK(id);
   mID = id;
@@ -286,6 +290,10 @@ ZRXStructure& ZRXStructure::operator<<(const ZRXValue& value) {
 void ZRXStructure::acceptVisitor(Visitor* visitor) { visitor->visitStructure(this); }
 
 ZRXList::ZRXList(const char* tag) : ZRXTaggedValue(tag) { mValue.reserve(16); }
+
+ZRXList::ZRXList(const char* tag, size_t capacity) : ZRXTaggedValue(tag) {
+  mValue.reserve(capacity);
+}
 
 void ZRXList::acceptVisitor(Visitor* visitor) { visitor->visitList(this); }
 

@@ -179,8 +179,13 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
     ZRXValue mValue;
   };
 
+  // Both reserve room for 16 entries, so that building a structure entry by entry does not
+  // reallocate.
   ZRXStructure();
   explicit ZRXStructure(const char* tag);
+  // Reserves room for exactly `capacity` entries; `tag` may be null. The readers use it with 0:
+  // a file of many small structures then costs memory in proportion to its size.
+  ZRXStructure(const char* tag, size_t capacity);
 
   const std::string& uid() const { return mID; }
   void setID(const char* id);
@@ -204,7 +209,10 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
 class ZRX_API ZRXList : public ZRXTaggedValue {
   ZR_DECLARE_TYPE()
  public:
+  // Reserves room for 16 elements.
   explicit ZRXList(const char* tag = nullptr);
+  // Reserves room for exactly `capacity` elements; `tag` may be null.
+  ZRXList(const char* tag, size_t capacity);
 
   std::vector<ZRXValue>& value() { return mValue; }
   const std::vector<ZRXValue>& value() const { return mValue; }
