@@ -480,4 +480,28 @@ TEST(Nodes, AcceptVisitorCallsExactlyTheMatchingSlot) {
                                                      "real:<R>", "integer:<I>"}));
 }
 
+TEST(Values, MakeFunctionsGiveTheKindAndPayload) {
+  EXPECT_TRUE(ZRXValue::makeBool(true).getBool());
+  EXPECT_EQ(ZRXValue::makeInteger(INT64_MIN).getInteger(), INT64_MIN);
+  EXPECT_EQ(ZRXValue::makeReal(-0.5).getReal(), -0.5);
+  EXPECT_EQ(ZRXValue::makeString("a\0b").getString(), "a");  // from a C text: up to the NUL
+  EXPECT_EQ(ZRXValue::makeString(std::string("a\0b", 3)).getString().size(), 3u);
+  EXPECT_EQ(ZRXValue::makeIdentifier("Fast").type(), ZRXValue::Identifier);
+  EXPECT_EQ(ZRXValue::makeID("#a").getID(), "#a");
+
+  zr::ref<zrX::ZRXStructure> structure = new zrX::ZRXStructure;
+  zr::ref<zrX::ZRXArrayReal> reals = new zrX::ZRXArrayReal;
+  {
+    const ZRXValue s = ZRXValue::makeStructure(structure.get());
+    const ZRXValue a = ZRXValue::makeArray(reals.get());
+    EXPECT_EQ(s.getStructure(), structure.get());
+    EXPECT_EQ(a.type(), ZRXValue::ArrayReal);
+    EXPECT_EQ(structure->referenceCount(), 2);
+    EXPECT_EQ(reals->referenceCount(), 2);
+    EXPECT_EQ(ZRXValue::makeStructure(nullptr).getStructure(), nullptr);
+  }
+  EXPECT_EQ(structure->referenceCount(), 1);
+  EXPECT_EQ(reals->referenceCount(), 1);
+}
+
 }  // namespace

@@ -15,32 +15,7 @@ using zrX::ZRXSerializer;
 using zrX::ZRXStructure;
 using zrX::ZRXValue;
 
-// Small builders for entry values.
-ZRXValue text(const std::string& s) {
-  ZRXValue v;
-  v.setString(s);
-  return v;
-}
-ZRXValue identifier(const char* s) {
-  ZRXValue v;
-  v.setIdentifier(s);
-  return v;
-}
-ZRXValue real(double d) {
-  ZRXValue v;
-  v.setReal(d);
-  return v;
-}
-ZRXValue boolean(bool b) {
-  ZRXValue v;
-  v.setBool(b);
-  return v;
-}
-ZRXValue structure(ZRXStructure* s) {
-  ZRXValue v;
-  v.setStructure(s);
-  return v;
-}
+// A real array value tagged `tag` (null for none) holding `count` values.
 ZRXValue reals(const char* tag, const double* data, size_t count) {
   ZRXValue v;
   v.setArrayReal(new zrX::ZRXArrayReal(tag))->value().assign(data, data + count);
@@ -96,9 +71,10 @@ class MaterialWrapper : public zrX::ClassWrapper {
     st->setID(s.generateID("mat"));
     s.registerExportedObject(m, st.get());
     static const char* const kBlend[] = {"Opaque", "Additive", "Alpha"};
-    *st << "name" << text(m->name) << "color" << reals(nullptr, m->color, 3) << "shininess"
-        << real(m->shininess) << "two_sided" << boolean(m->twoSided) << "blend"
-        << identifier(kBlend[static_cast<int>(m->blend)]);
+    *st << "name" << ZRXValue::makeString(m->name) << "color" << reals(nullptr, m->color, 3)
+        << "shininess" << ZRXValue::makeReal(m->shininess) << "two_sided"
+        << ZRXValue::makeBool(m->twoSided) << "blend"
+        << ZRXValue::makeIdentifier(kBlend[static_cast<int>(m->blend)]);
     if (!m->shader.empty()) {
       ZRXValue shader;
       shader.setRawtextBlock(new zrX::ZRXRawtextBlock("<GLSL>", m->shader.c_str()));
@@ -141,7 +117,7 @@ class MeshWrapper : public zrX::ClassWrapper {
     zr::ref<ZRXStructure> st = new ZRXStructure("<Mesh>");
     st->setID(s.generateID("mesh"));
     s.registerExportedObject(mesh, st.get());
-    *st << "name" << text(mesh->name) << "vertices"
+    *st << "name" << ZRXValue::makeString(mesh->name) << "vertices"
         << reals("<Vertices>", mesh->vertices.data(), mesh->vertices.size());
     ZRXValue indices;
     indices.setArrayInteger(new zrX::ZRXArrayInteger("<Indices>"))->value() = mesh->indices;
@@ -149,7 +125,7 @@ class MeshWrapper : public zrX::ClassWrapper {
     if (mesh->material) {
       ZRXStructure* material = s.exportZRX(mesh->material.get());
       if (!material) return nullptr;
-      *st << "material" << structure(material);
+      *st << "material" << ZRXValue::makeStructure(material);
     }
     return st;
   }
@@ -189,16 +165,17 @@ class NodeWrapper : public zrX::ClassWrapper {
     zr::ref<ZRXStructure> st = new ZRXStructure("<Node>");
     st->setID(s.generateID("node"));
     s.registerExportedObject(node, st.get());
-    *st << "name" << text(node->name) << "position" << reals(nullptr, node->position, 3);
+    *st << "name" << ZRXValue::makeString(node->name) << "position"
+        << reals(nullptr, node->position, 3);
     if (node->mesh) {
       ZRXStructure* mesh = s.exportZRX(node->mesh.get());
       if (!mesh) return nullptr;
-      *st << "mesh" << structure(mesh);
+      *st << "mesh" << ZRXValue::makeStructure(mesh);
     }
     if (node->parent) {
       ZRXStructure* parent = s.exportZRX(node->parent);
       if (!parent) return nullptr;
-      *st << "parent" << structure(parent);
+      *st << "parent" << ZRXValue::makeStructure(parent);
     }
     if (!node->children.empty()) {
       ZRXValue children;
@@ -207,7 +184,7 @@ class NodeWrapper : public zrX::ClassWrapper {
       for (const zr::ref<SceneNode>& child : node->children) {
         ZRXStructure* c = s.exportZRX(child.get());
         if (!c) return nullptr;
-        list->value().push_back(structure(c));
+        list->value().push_back(ZRXValue::makeStructure(c));
       }
       *st << "children" << children;
     }
@@ -241,7 +218,7 @@ class DatabaseWrapper : public zrX::ClassWrapper {
     for (const zr::ref<zr::Object>& resource : db->resources()) {
       ZRXStructure* r = s.exportZRX(resource.get());
       if (!r) return nullptr;
-      list->value().push_back(structure(r));
+      list->value().push_back(ZRXValue::makeStructure(r));
     }
     *st << "resources" << resources;
     return st;

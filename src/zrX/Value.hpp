@@ -104,6 +104,55 @@ class ZRX_API ZRXValue {
   double getReal() const;
   bool getBool() const;
 
+  // Values made in one call, for building structures: *s << "name" << ZRXValue::makeString(n).
+  static ZRXValue makeBool(bool value) {
+    ZRXValue v;
+    v.setBool(value);
+    return v;
+  }
+  static ZRXValue makeInteger(int64_t value) { return ZRXValue(value); }
+  static ZRXValue makeReal(double value) {
+    ZRXValue v;
+    v.setReal(value);
+    return v;
+  }
+  static ZRXValue makeString(const std::string& text) {
+    ZRXValue v;
+    v.setString(text);
+    return v;
+  }
+  static ZRXValue makeIdentifier(const std::string& text) {
+    ZRXValue v;
+    v.setIdentifier(text);
+    return v;
+  }
+  static ZRXValue makeID(const std::string& text) {
+    ZRXValue v;
+    v.setID(text);
+    return v;
+  }
+  // The node setters' preconditions hold: only makeStructure takes null.
+  static ZRXValue makeStructure(ZRXStructure* structure) {
+    ZRXValue v;
+    v.setStructure(structure);
+    return v;
+  }
+  static ZRXValue makeList(ZRXList* list) {
+    ZRXValue v;
+    v.setList(list);
+    return v;
+  }
+  static ZRXValue makeRawtextBlock(ZRXRawtextBlock* block) {
+    ZRXValue v;
+    v.setRawtextBlock(block);
+    return v;
+  }
+  static ZRXValue makeArray(ZRXArray* array) {
+    ZRXValue v;
+    v.setArray(array);
+    return v;
+  }
+
   static bool isTextType(EType type) { return type == String || type == Identifier || type == ID; }
   static bool isNodeType(EType type) { return type >= RawtextBlock; }
 
