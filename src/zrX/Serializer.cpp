@@ -302,15 +302,29 @@ std::string creationDate() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
 #if defined(_WIN32)
-  localtime_s(&local, &now);
+  if (localtime_s(&local, &now) != 0) gmtime_s(&local, &now);
 #else
-  localtime_r(&now, &local);
+  if (!localtime_r(&now, &local)) gmtime_r(&now, &local);
 #endif
   char text[64];
   std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d",
                 kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
   return text;
+}
+
+// Drops `metadata`, breaking the cycles among the structures and lists only it holds.
+void dropMetadata(MetadataMap& metadata) {
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  for (const auto& entry : metadata) {
+    const ZRXValue& value = entry.second;
+    if (value.type() == ZRXValue::Structure && value.getStructure())
+      roots.emplace_back(value.getStructure());
+    else if (value.type() == ZRXValue::List)
+      roots.emplace_back(value.getList());
+  }
+  metadata.clear();
+  if (!roots.empty()) breakCycles(roots);
 }
 
 bool isReservedMetadataKey(const std::string& key) {
@@ -369,7 +383,10 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
     mError = ImportError;
     return nullptr;
   }
-  mMetadata = document.metadata();  // taken over even when linking fails
+  // Taken over even when linking fails. The entries replaced may hold structures in cycles.
+  MetadataMap previous = std::move(mMetadata);
+  mMetadata = document.metadata();
+  dropMetadata(previous);
   if (status == ReadStatus::LinkError) {
     mError = ImportError;
     return nullptr;

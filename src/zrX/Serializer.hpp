@@ -48,7 +48,7 @@ class ZRX_API ZRXSerializer : public zr::Object {
     NoError = 0,
     ImportError = 1,
     ExportError = 2,
-    ReadError = 3,  // set by no operation of the library; for callers and wrappers
+    ReadError = 3,  // a load by path found no file there; callers and wrappers may set it too
     WriteError = 4,
   };
 
