@@ -344,6 +344,8 @@ TEST_P(DocumentFormatTest, GeneratedDocumentsRoundTripLinked) {
     Document expected;
     expected.structures() = zrtest::generateDocument(options);
     expected.metadata()["seed"] = ZRXValue(static_cast<int64_t>(seed));
+    const std::string nulKey("nul\0key", 7);  // binary keys are kept whole
+    if (format() == Format::ZRB) expected.metadata()[nulKey] = ZRXValue(int64_t{1});
 
     ref<zr::MemoryFile> file = new zr::MemoryFile;
     const zrX::WriteResult written = zrX::writeDocument(file.get(), format(), expected);
@@ -360,6 +362,7 @@ TEST_P(DocumentFormatTest, GeneratedDocumentsRoundTripLinked) {
     EXPECT_TRUE(zrtest::sameDocument(expected.structures(), read.structures(), compare))
         << "seed " << seed;
     EXPECT_EQ(read.metadata().at("seed").getInteger(), static_cast<int64_t>(seed));
+    EXPECT_EQ(read.metadata().count(nulKey), format() == Format::ZRB ? 1u : 0u);
   }
   EXPECT_TRUE(log.entries().empty()) << log.all();
 }

@@ -55,6 +55,10 @@ ref<zr::Object> load(ZRXSerializer& serializer, const std::string& path, bool re
 
 std::string bytesOf(const zr::MemoryFile& file) { return file.text(); }
 
+ref<zr::MemoryFile> fileWith(const std::string& bytes) {
+  return new zr::MemoryFile(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
 // Every ID in an unlinked document: structure IDs and ID values, "#NULL" aside.
 void collectIDs(const ZRXValue& value, std::set<std::string>* ids);
 void collectIDs(const ZRXStructure* structure, std::set<std::string>* ids) {
@@ -118,10 +122,33 @@ class TwiceWrapper : public zrX::ClassWrapper {
   }
 };
 
+// A wrapper that reports a failure and still hands back what it made.
+class Sloppy : public zr::Object {
+  ZR_DECLARE_TYPE()
+};
+ZR_DEFINE_TYPE(Sloppy, zr::Object, "Sloppy")
+
+class SloppyWrapper : public zrX::ClassWrapper {
+ public:
+  ref<zr::Object> importObject(ZRXSerializer& serializer, const ZRXStructure* structure) override {
+    ref<Sloppy> object = new Sloppy;
+    serializer.registerImportedStructure(structure, object.get());
+    serializer.signalImportError("Sloppy: cannot read it.");
+    return object;
+  }
+  ref<ZRXStructure> exportObject(ZRXSerializer& serializer, const zr::Object* object) override {
+    ref<ZRXStructure> out = new ZRXStructure("<Sloppy>");
+    serializer.registerExportedObject(object, out.get());
+    serializer.signalExportError("Sloppy: cannot write it.");
+    return out;
+  }
+};
+
 class SerializerIOTest : public ::testing::TestWithParam<Format> {
  protected:
   SerializerIOTest() {
     registry->registerWrapper("<Twice>", Twice::Type(), new TwiceWrapper);
+    registry->registerWrapper("<Sloppy>", Sloppy::Type(), new SloppyWrapper);
     serializer.setRegistry(registry.get());
   }
 
@@ -410,6 +437,45 @@ TEST_P(SerializerIOTest, ExportFailureLeavesTheFileUntouched) {
   EXPECT_EQ(bytesOf(*file), "old");
   EXPECT_EQ(zrtest::TempFolder::readBytes(documentPath()), onDisk);
   EXPECT_EQ(folder.entries().size(), 1u);
+}
+
+// A wrapper that reports a failure but returns a result still fails the save or the load.
+TEST_P(SerializerIOTest, ReportedWrapperFailureFailsEvenWithAResult) {
+  ref<Sloppy> sloppy = new Sloppy;
+  ref<zr::MemoryFile> file = fileWith("old");
+  EXPECT_FALSE(save(serializer, file.get(), sloppy.get(), true, format()));
+  EXPECT_EQ(serializer.error(), ZRXSerializer::ExportError);
+  EXPECT_EQ(file->text(), "old");
+  EXPECT_EQ(log.errors(), (Errors{"Sloppy: cannot write it."}));
+
+  log.clear();
+  ref<zr::MemoryFile> document =
+      documentFromText("ZRX version=101 encoding=ascii\n<Sloppy> {\n\tx = 1\n}\n", format());
+  EXPECT_FALSE(load(serializer, document.get(), true, format()));
+  EXPECT_EQ(serializer.error(), ZRXSerializer::ImportError);
+  EXPECT_EQ(log.errors(), (Errors{"Sloppy: cannot read it."}));
+}
+
+// Metadata keys are written whole: a key holding a NUL byte travels in binary, and text refuses
+// it rather than cutting it short.
+TEST_P(SerializerIOTest, MetadataKeysAreNotCutAtANulByte) {
+  const std::string key("two\0parts", 9);
+  serializer.metadata()[key] = ZRXValue(int64_t{3});
+  ref<zrtest::Material> material = new zrtest::Material;
+  ref<zr::MemoryFile> file = fileWith("old");
+  const bool saved = save(serializer, file.get(), material.get(), true, format());
+  if (format() == Format::ZRT) {
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(serializer.error(), ZRXSerializer::ExportError);
+    EXPECT_EQ(file->text(), "old");
+    return;
+  }
+  ASSERT_TRUE(saved);
+  ZRXSerializer reader = makeSerializer();
+  ASSERT_TRUE(load(reader, file.get(), true, format()));
+  ASSERT_TRUE(reader.metadata().count(key));
+  EXPECT_EQ(reader.metadata().at(key).getInteger(), 3);
+  EXPECT_EQ(reader.metadata().count("two"), 0u);
 }
 
 TEST_P(SerializerIOTest, ShortWriteSetsWriteError) {

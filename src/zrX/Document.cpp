@@ -206,7 +206,11 @@ WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& 
   topLevel.reserve(document.structures().size() + 1);
   if (!document.metadata().empty()) {
     zr::ref<ZRXStructure> metadata = new ZRXStructure("<Metadata>");
-    for (const auto& [key, value] : document.metadata()) *metadata << key.c_str() << value;
+    for (const auto& [key, value] : document.metadata()) {
+      metadata->value().emplace_back();
+      metadata->value().back().setKey(key);  // the whole key, a NUL byte included
+      metadata->value().back().setValue(value);
+    }
     topLevel.push_back(metadata);
   }
   topLevel.insert(topLevel.end(), document.structures().begin(), document.structures().end());

@@ -335,8 +335,12 @@ bool isReservedMetadataKey(const std::string& key) {
 
 zr::ref<ZRXStructure> ZRXSerializer::makeMetadataStructure() const {
   zr::ref<ZRXStructure> metadata = new ZRXStructure("<Metadata>");
-  for (const auto& [key, value] : mMetadata)
-    if (!isReservedMetadataKey(key)) *metadata << key.c_str() << value;
+  for (const auto& [key, value] : mMetadata) {
+    if (isReservedMetadataKey(key)) continue;
+    metadata->value().emplace_back();
+    metadata->value().back().setKey(key);  // the whole key, a NUL byte included
+    metadata->value().back().setValue(value);
+  }
   ZRXValue tool;
   tool.setString(zr::String(zr::Say("Orvane %n.%n.%s") << 2 << 0 << "0").toStdString());
   ZRXValue date;
@@ -353,8 +357,10 @@ bool ZRXSerializer::save(zr::VirtualFile* file, const zr::Object* object, bool r
   ZR_CHECK(file);
   const char* const who = format == Format::ZRT ? "saveZRT" : "saveZRB";
   zr::ref<ZRXStructure> metadata = makeMetadataStructure();
+  // A wrapper may report a failure and still hand back a structure: the export failed all the
+  // same, and the previous document stays.
   ZRXStructure* root = exportZRX(object);
-  if (!root) return false;
+  if (!root || mError != NoError) return false;
 
   // The document is checked completely before the file is opened: a refused save leaves the
   // previous document as it was.
@@ -392,7 +398,9 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
     return nullptr;
   }
   if (document.structures().empty()) return nullptr;
-  return importZRX(document.structures().front().get());
+  // As for saves: a failure reported by a wrapper that still made an object fails the load.
+  zr::ref<zr::Object> object = importZRX(document.structures().front().get());
+  return mError == NoError ? object : nullptr;
 }
 
 zr::ref<zr::Object> ZRXSerializer::loadByPath(const zr::String& path, bool resetFirst,
