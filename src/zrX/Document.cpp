@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
 #include "zrX/Cycles.hpp"
 #include "zrX/ParserZRB.hpp"
@@ -16,14 +17,37 @@ namespace {
 const char kTextSignature[12] = {'Z', 'R', 'X', ' ', 'v', 'e', 'r', 's', 'i', 'o', 'n', '='};
 const unsigned char kBinarySignature[9] = {0xAB, 0x5A, 0x52, 0x58, 0xBB, 0x0D, 0x0A, 0x1A, 0x0A};
 
+// The ID counter of a save, which also refuses a top-level structure that was reached before
+// (given twice, or standing inside an earlier one): no format can place it at the top level
+// again, and the binary writer would only find out after opening the file.
+class TopLevelCounter : public VisitorIDCounter {
+ public:
+  void countTopLevel(ZRXStructure* structure) {
+    if (mVisitedObjects.count(structure) != 0) {
+      recordFailure(
+          "VisitorIDCounter: top-level structure " +
+          (structure->tag().empty() ? std::string("untagged") : "'" + structure->tag() + "'") +
+          " is reached before; it cannot stand at the top level again.");
+    }
+    structure->acceptVisitor(this);
+  }
+};
+
 }  // namespace
 
 Format detectFormat(zr::VirtualFile* file) {
   if (!file) return Format::Unknown;
   unsigned char head[12] = {};
   file->close();
-  file->open(zr::VirtualFile::ReadOnly);
-  file->read(head, sizeof head);
+  if (file->open(zr::VirtualFile::ReadOnly)) {
+    // A file may hand out fewer bytes than asked for before its end.
+    int64_t got = 0;
+    while (got < static_cast<int64_t>(sizeof head)) {
+      const int64_t moved = file->read(head + got, static_cast<int64_t>(sizeof head) - got);
+      if (moved <= 0) break;
+      got += moved;
+    }
+  }
   file->close();
   if (std::memcmp(head, kTextSignature, sizeof kTextSignature) == 0) return Format::ZRT;
   if (std::memcmp(head, kBinarySignature, sizeof kBinarySignature) == 0) return Format::ZRB;
@@ -53,6 +77,14 @@ const char* formatName(Format format) {
 Document::~Document() {
   std::vector<zr::ref<ZRXTaggedValue>> roots(mStructures.begin(), mStructures.end());
   mStructures.clear();
+  for (const auto& entry : mMetadata) {
+    const ZRXValue& value = entry.second;
+    if (value.type() == ZRXValue::Structure && value.getStructure())
+      roots.emplace_back(value.getStructure());
+    else if (value.type() == ZRXValue::List)
+      roots.emplace_back(value.getList());
+  }
+  mMetadata.clear();
   breakCycles(roots);
 }
 
@@ -62,6 +94,9 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
   zr::ref<Parser> parser;
   bool parsed = false;
   if (format == Format::ZRT) {
+    // The tokenizer reads on from wherever an open file stands: start from the beginning, as the
+    // binary parser does.
+    file->close();
     zr::ref<ParserZRT> text = new ParserZRT;
     text->setMaxDepth(options.maxDepth);
     text->tokenizer()->attachFile(file);
@@ -107,10 +142,13 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   // Count IDs over every top-level structure with one counter, so its guard spans them all. The
   // counter also finds what neither format can hold: both refuse it before the file is touched.
   IDCountMap ids;
-  VisitorIDCounter counter;
+  TopLevelCounter counter;
   counter.setMaxDepth(maxDepth);
   counter.setIDSet(&ids);
-  for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&counter);
+  for (const zr::ref<ZRXStructure>& structure : topLevel) {
+    ZR_CHECK(structure);
+    counter.countTopLevel(structure.get());
+  }
   if (counter.failed()) {
     result.status = WriteStatus::Refused;
     result.message = counter.failure();
@@ -168,7 +206,11 @@ WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& 
   topLevel.reserve(document.structures().size() + 1);
   if (!document.metadata().empty()) {
     zr::ref<ZRXStructure> metadata = new ZRXStructure("<Metadata>");
-    for (const auto& [key, value] : document.metadata()) *metadata << key.c_str() << value;
+    for (const auto& [key, value] : document.metadata()) {
+      metadata->value().emplace_back();
+      metadata->value().back().setKey(key);  // the whole key, a NUL byte included
+      metadata->value().back().setValue(value);
+    }
     topLevel.push_back(metadata);
   }
   topLevel.insert(topLevel.end(), document.structures().begin(), document.structures().end());

@@ -4,8 +4,10 @@
 // does the zrx tool.
 //
 // A Document owns its tree. Linked trees may hold reference cycles (a structure shared by two
-// places, a reference back to a parent); the Document breaks them when it is destroyed, keeping
-// whatever a caller still holds from outside. Everything here is used by one thread at a time.
+// places, a reference back to a parent); the Document breaks them when it is destroyed (in its
+// structures and in the structures and lists of its metadata), keeping whatever a caller still
+// holds from outside, and what that reaches, intact. Everything here is used by one thread at a
+// time.
 #pragma once
 
 #include <string>
@@ -67,10 +69,11 @@ struct ReadOptions {
 
 enum class ReadStatus { Ok, ParseError, LinkError };
 
-// Reads `file` (closed afterwards) in `format` into `document`: its structures are appended and
-// its metadata replaced. The parser's and the linker's messages are logged. On LinkError the
-// structures and metadata are filled but references are only partly linked. Unknown format is a
-// ParseError with a message.
+// Reads `file` from its start (closed afterwards) in `format` into `document`: its structures
+// are appended and its metadata replaced. The parser's and the linker's messages are logged. On
+// ParseError the metadata is left as it was; on LinkError the structures and metadata are filled
+// but references are only partly linked. Unknown format is a ParseError with a message, and the
+// file is not touched. REQUIRES: `file` is not null.
 ZRX_API ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document,
                                 const ReadOptions& options = ReadOptions());
 
@@ -88,8 +91,10 @@ struct WriteResult {
 
 // Writes `topLevel` in order as one document in `format` (ZRT or ZRB). IDs are counted over all
 // of them first, so a structure's ID is written (text) where it is needed and later occurrences
-// become references. A tree the format cannot hold is refused before the file is opened. Nothing
-// is logged; the caller reports the result.
+// become references. A tree the format cannot hold (see VisitorIDCounter and the writers; also a
+// top-level structure given twice or standing inside an earlier one) is refused before the file is
+// opened. A failed write abandons the file (a DiskFile keeps its previous content). Nothing is
+// logged; the caller reports the result. REQUIRES: `file` and every element are not null.
 ZRX_API WriteResult writeStructures(zr::VirtualFile* file, Format format,
                                     const std::vector<zr::ref<ZRXStructure>>& topLevel,
                                     int maxDepth = kDefaultMaxDepth);

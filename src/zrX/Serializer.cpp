@@ -302,15 +302,29 @@ std::string creationDate() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
 #if defined(_WIN32)
-  localtime_s(&local, &now);
+  if (localtime_s(&local, &now) != 0) gmtime_s(&local, &now);
 #else
-  localtime_r(&now, &local);
+  if (!localtime_r(&now, &local)) gmtime_r(&now, &local);
 #endif
   char text[64];
   std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d",
                 kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
   return text;
+}
+
+// Drops `metadata`, breaking the cycles among the structures and lists only it holds.
+void dropMetadata(MetadataMap& metadata) {
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  for (const auto& entry : metadata) {
+    const ZRXValue& value = entry.second;
+    if (value.type() == ZRXValue::Structure && value.getStructure())
+      roots.emplace_back(value.getStructure());
+    else if (value.type() == ZRXValue::List)
+      roots.emplace_back(value.getList());
+  }
+  metadata.clear();
+  if (!roots.empty()) breakCycles(roots);
 }
 
 bool isReservedMetadataKey(const std::string& key) {
@@ -321,8 +335,12 @@ bool isReservedMetadataKey(const std::string& key) {
 
 zr::ref<ZRXStructure> ZRXSerializer::makeMetadataStructure() const {
   zr::ref<ZRXStructure> metadata = new ZRXStructure("<Metadata>");
-  for (const auto& [key, value] : mMetadata)
-    if (!isReservedMetadataKey(key)) *metadata << key.c_str() << value;
+  for (const auto& [key, value] : mMetadata) {
+    if (isReservedMetadataKey(key)) continue;
+    metadata->value().emplace_back();
+    metadata->value().back().setKey(key);  // the whole key, a NUL byte included
+    metadata->value().back().setValue(value);
+  }
   ZRXValue tool;
   tool.setString(zr::String(zr::Say("Orvane %n.%n.%s") << 2 << 0 << "0").toStdString());
   ZRXValue date;
@@ -339,8 +357,10 @@ bool ZRXSerializer::save(zr::VirtualFile* file, const zr::Object* object, bool r
   ZR_CHECK(file);
   const char* const who = format == Format::ZRT ? "saveZRT" : "saveZRB";
   zr::ref<ZRXStructure> metadata = makeMetadataStructure();
+  // A wrapper may report a failure and still hand back a structure: the export failed all the
+  // same, and the previous document stays.
   ZRXStructure* root = exportZRX(object);
-  if (!root) return false;
+  if (!root || mError != NoError) return false;
 
   // The document is checked completely before the file is opened: a refused save leaves the
   // previous document as it was.
@@ -369,13 +389,18 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
     mError = ImportError;
     return nullptr;
   }
-  mMetadata = document.metadata();  // taken over even when linking fails
+  // Taken over even when linking fails. The entries replaced may hold structures in cycles.
+  MetadataMap previous = std::move(mMetadata);
+  mMetadata = document.metadata();
+  dropMetadata(previous);
   if (status == ReadStatus::LinkError) {
     mError = ImportError;
     return nullptr;
   }
   if (document.structures().empty()) return nullptr;
-  return importZRX(document.structures().front().get());
+  // As for saves: a failure reported by a wrapper that still made an object fails the load.
+  zr::ref<zr::Object> object = importZRX(document.structures().front().get());
+  return mError == NoError ? object : nullptr;
 }
 
 zr::ref<zr::Object> ZRXSerializer::loadByPath(const zr::String& path, bool resetFirst,

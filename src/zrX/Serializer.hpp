@@ -48,7 +48,7 @@ class ZRX_API ZRXSerializer : public zr::Object {
     NoError = 0,
     ImportError = 1,
     ExportError = 2,
-    ReadError = 3,  // set by no operation of the library; for callers and wrappers
+    ReadError = 3,  // a load by path found no file there; callers and wrappers may set it too
     WriteError = 4,
   };
 
@@ -85,7 +85,8 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // Save `object` as one document: a "<Metadata>" structure (the metadata entries except the
   // reserved "Authoring_Tool", "Creation_Date" and "ZR_Serializer_Version", then fresh values of
   // those three), then the exported root structure. With `reset`, reset() first; while the error
-  // is set nothing happens and the result is false. A tree the format cannot hold (a list or an
+  // is set nothing happens and the result is false. An export that sets the error (even when the
+  // wrapper still returns a structure) writes nothing. A tree the format cannot hold (a list or an
   // ID-less structure reached twice, a name or number text cannot carry, nesting beyond
   // maxDepth()) sets ExportError with a message before the file is opened; a failed write sets
   // WriteError and, on a DiskFile, leaves the previous document in place. True when the error
@@ -98,9 +99,11 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // Load a document: with `reset`, reset() first; while the error is set, null at once. Sets the
   // document URL to the file's path, parses (ImportError on a parse or link failure, with the
   // parser's or linker's messages), replaces the metadata by the document's (also when linking
-  // fails), links, and imports the first structure besides the metadata. A document holding
-  // only metadata gives null with NoError. The path forms find the file with zr::locateFile; a
-  // path that names no file sets ReadError and logs it.
+  // fails), links, and imports the first structure besides the metadata; an import that sets the
+  // error gives null, whatever the wrapper returned. A document holding only metadata gives null
+  // with NoError. The path forms find the file with zr::locateFile; a path that names no file
+  // sets ReadError and logs "ZRXSerializer::loadZRT() file not found : <path>\n" (or loadZRB).
+  // REQUIRES: the file forms get a file; a save gets an object.
   zr::ref<zr::Object> loadZRT(zr::VirtualFile* file, bool reset);
   zr::ref<zr::Object> loadZRT(const zr::String& path, bool reset);
   zr::ref<zr::Object> loadZRB(zr::VirtualFile* file, bool reset);

@@ -29,9 +29,10 @@ ZRX_API void setDefZRXRegistry(Registry* registry);
 // it. On failure the serializer's messages are followed by one line naming its error
 // ("zrX::saveZRT : zrX::ZRXSerializer reported: ExportError.\n"). A load gives null also when the
 // document holds nothing but metadata, or when its object is not a resource database (without a
-// message). A load by path whose file does not exist reports ReadError. The path saves write
-// through a zr::DiskFile: a failed save leaves the previous file as it was.
-// REQUIRES: `res_db` is not null; the file forms need a file.
+// message). A load by path whose file does not exist, and a load handed a null file ("zr::loadZRT :
+// no file given.\n"), report ReadError. The path saves write through a zr::DiskFile: a failed
+// save leaves the previous file as it was.
+// REQUIRES: `res_db` is not null; the saves on a file need a file.
 ZRX_API zr::ref<zr::ResourceDatabase> loadZRT(zr::VirtualFile* file);
 ZRX_API zr::ref<zr::ResourceDatabase> loadZRT(const zr::String& path);
 ZRX_API zr::ref<zr::ResourceDatabase> loadZRB(zr::VirtualFile* file);
