@@ -98,9 +98,11 @@ class ToolTest : public ::testing::Test {
   // A path in the test's folder, as text.
   std::string at(const std::string& name) const { return (mDir.path() / name).string(); }
 
-  // Runs the tool with `args`: standard input empty, standard output and error captured.
-  Outcome zrx(const std::vector<std::string>& args) {
-    const fs::path outPath = mCapture.path() / "stdout";
+  // Runs the tool with `args`: standard input empty, standard output and error captured (standard
+  // output goes to `outPath` instead when one is given).
+  Outcome zrx(const std::vector<std::string>& args, fs::path outPath = {}) {
+    const bool captured = outPath.empty();
+    if (captured) outPath = mCapture.path() / "stdout";
     const fs::path errPath = mCapture.path() / "stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -123,7 +125,7 @@ class ToolTest : public ::testing::Test {
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readBytes(outPath);
+    if (captured) run.out = readBytes(outPath);
     run.err = readBytes(errPath);
     return run;
   }
@@ -751,6 +753,18 @@ TEST_F(ToolTest, DumpPrintsTheCanonicalTextOfEitherFormat) {
     EXPECT_EQ(run.out, kKnownCanonical) << path;
   }
   EXPECT_EQ(folderContent(), (std::set<std::string>{"known.zrt", "known.zrb"}));
+}
+
+TEST_F(ToolTest, OutputThatCannotBeWrittenFailsTheRun) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  const std::string text = at("known.zrt");
+  writeBytes(text, kKnownText);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string> >{
+           {"dump", text}, {"info", text}, {"check", text}, {"--help"}}) {
+    const Outcome run = zrx(args, "/dev/full");
+    EXPECT_EQ(run.status, 1) << args[0];
+    EXPECT_EQ(run.err, "zrx: cannot write to standard output\n") << args[0];
+  }
 }
 
 // The library's document write, where the tool met it: a text document whose file cannot be

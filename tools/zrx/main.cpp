@@ -120,8 +120,9 @@ int parseArguments(const std::string& command, const std::vector<std::string>& a
   return kOk;
 }
 
-// Reads `path` into `document` without linking. Prints one line and returns false when the file is
-// missing, unreadable or not a ZRX document, and the reader's messages when it is bad.
+// Reads `path` into `document`, linked when `link` is set. Prints one line and returns false when
+// the file is missing, unreadable or not a ZRX document; the reader's and the linker's messages
+// when it is bad.
 bool readFile(const std::string& path, zrX::Document& document, bool link,
               zrX::Format* format = nullptr, int64_t* size = nullptr) {
   gCurrentFile = path;
@@ -222,23 +223,6 @@ int check(const std::vector<std::string>& files) {
   return status;
 }
 
-// Writes `document` as `format` to `file`; prints the reason and returns false when refused or
-// failed. `in` names the document, `out` the destination.
-bool write(zr::VirtualFile* file, zrX::Format format, const zrX::Document& document,
-           const std::string& in, const std::string& out) {
-  const zrX::WriteResult result = zrX::writeDocument(file, format, document);
-  if (result.status == zrX::WriteStatus::Refused) {
-    std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(), zrX::formatName(format),
-                 result.message.c_str());
-    return false;
-  }
-  if (result.status == zrX::WriteStatus::WriteError) {
-    std::fprintf(stderr, "%s: writing failed: %s\n", out.c_str(), result.message.c_str());
-    return false;
-  }
-  return true;
-}
-
 // A folder to write OUT into must exist, and OUT must not be a folder; one line otherwise.
 bool writablePlace(const std::string& out) {
   std::error_code error;
@@ -271,9 +255,15 @@ int convert(const Arguments& args) {
   if (!readFile(in, document, false)) return kFailed;
   if (!zrxtool::verifyLinks(document)) return kFailed;
   if (!writablePlace(out)) return kFailed;
-  gCurrentFile = out;
   zr::ref<zr::DiskFile> file = new zr::DiskFile(zr::String(out));
-  return write(file.get(), target, document, in, out) ? kOk : kFailed;
+  const zrX::WriteResult result = zrX::writeDocument(file.get(), target, document);
+  if (result.status == zrX::WriteStatus::Refused) {
+    std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(), zrX::formatName(target),
+                 result.message.c_str());
+  } else if (result.status == zrX::WriteStatus::WriteError) {
+    std::fprintf(stderr, "%s: writing failed: %s\n", out.c_str(), result.message.c_str());
+  }
+  return result.ok() ? kOk : kFailed;
 }
 
 // Standard output as a write-only file: the text writer hands it the whole document in one write.
@@ -309,8 +299,12 @@ int dump(const std::vector<std::string>& files) {
   zrxtool::UnlinkedDocument document;
   if (!readFile(files[0], document, false)) return kFailed;
   zr::ref<StandardOutput> output = new StandardOutput;
-  return write(output.get(), zrX::Format::ZRT, document, files[0], "standard output") ? kOk
-                                                                                      : kFailed;
+  const zrX::WriteResult result = zrX::writeDocument(output.get(), zrX::Format::ZRT, document);
+  if (result.status == zrX::WriteStatus::Refused)
+    std::fprintf(stderr, "%s: cannot be written as ZRT: %s\n", files[0].c_str(),
+                 result.message.c_str());
+  // A write that standard output refused is reported by main, once.
+  return result.ok() ? kOk : kFailed;
 }
 
 const char* helpOf(const std::string& command) {
