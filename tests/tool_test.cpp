@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "support/LogCapture.hpp"
 #include "support/TreeCompare.hpp"
 #include "support/TreeGen.hpp"
 #include "zrX/Document.hpp"
