@@ -167,7 +167,11 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
       return result;
     }
     const std::string& text = writer.text();
-    file->open(zr::VirtualFile::WriteOnly);
+    if (!file->open(zr::VirtualFile::WriteOnly)) {
+      result.status = WriteStatus::WriteError;
+      result.message = "cannot open '" + file->path().toStdString() + "' for writing";
+      return result;
+    }
     const int64_t written = file->write(text.data(), static_cast<int64_t>(text.size()));
     if (written != static_cast<int64_t>(text.size())) {
       file->abandon();

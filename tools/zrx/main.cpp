@@ -1,5 +1,11 @@
 // zrx: inspect, check and convert ZRX documents (ZRT text and ZRB binary) at the document level,
 // without class wrappers. `zrx --help` lists the commands.
+//
+// Output: results on standard output, every complaint on standard error as one line naming the
+// file ("FILE: ..."); the library's messages are passed through the same way. Documents are read
+// without linking (ID references stay ID values), so `convert` and `dump` write the structures
+// where the file has them; `check` links, and `convert` verifies the references as linking would.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,38 +25,49 @@ const char* const kUsageText =
     "zrx - inspect, check and convert ZRX documents (ZRT text, ZRB binary)\n"
     "\n"
     "Usage:\n"
-    "  zrx info FILE...                  format, header, metadata and counts of each document\n"
-    "  zrx check FILE...                 parse and link each document: \"FILE: ok\" or its errors\n"
-    "  zrx convert IN OUT [--to zrt|zrb] write IN's tree in the format of OUT's extension\n"
-    "  zrx dump FILE                     print the document as ZRT text\n"
-    "  zrx COMMAND --help                help on one command\n"
+    "  zrx info FILE...                    format, header, metadata and counts of each document\n"
+    "  zrx check FILE...                   parse and link each document; \"FILE: ok\" or errors\n"
+    "  zrx convert IN OUT [--to zrt|zrb]   write IN's document to OUT as ZRT or ZRB\n"
+    "  zrx dump FILE                       print the document as ZRT text\n"
+    "  zrx help [COMMAND], zrx [COMMAND] --help\n"
     "\n"
-    "Exit status: 0 when everything succeeded, 1 when a document is bad or could not be\n"
-    "written, 2 for a wrong command line.\n";
+    "The format of a file is told by its first bytes, not by its name. \"--\" ends the options.\n"
+    "Exit status: 0 when everything succeeded, 1 when a file is missing or bad or could not be\n"
+    "written, 2 when the command line is wrong.\n";
 
 const char* const kInfoHelp =
     "Usage: zrx info FILE...\n"
+    "\n"
     "Prints, for each document: its format (from the first bytes), the header's version and\n"
     "encoding, the file size, the metadata entries, and counts of top-level structures,\n"
-    "structures, lists, raw text blocks, integer and real arrays with their elements, IDs, ID\n"
-    "references and the deepest nesting. The metadata block is not counted as a structure.\n";
+    "structures, lists, raw text blocks, integer and real arrays with their elements, IDs\n"
+    "(structures carrying one) and ID references, and the deepest nesting (levels of structures\n"
+    "and lists; a top-level structure is level 1). The metadata block is listed, not counted.\n"
+    "The document is parsed but not linked: use 'zrx check' to see that its references resolve.\n";
 
 const char* const kCheckHelp =
     "Usage: zrx check FILE...\n"
-    "Parses and links each document. Prints \"FILE: ok\" for a good one; for a bad one, the\n"
-    "library's messages on standard error (line numbers for text, byte offsets for binary).\n"
-    "The exit status is 0 only when every file is good.\n";
+    "\n"
+    "Parses and links each document. Prints \"FILE: ok\" on standard output for a good one; for a\n"
+    "bad one, the reader's messages on standard error (line numbers for text, byte offsets for\n"
+    "binary). The exit status is 0 only when every file is good.\n";
 
 const char* const kConvertHelp =
     "Usage: zrx convert IN OUT [--to zrt|zrb]\n"
-    "Reads IN in either format and writes the same tree (the same IDs and sharing, the\n"
-    "metadata block first) to OUT, in the format named by --to or by OUT's extension (.zrt or\n"
-    ".zrb). A tree the target format cannot hold is refused with the writer's message, and OUT\n"
-    "is left untouched, as it is when writing fails.\n";
+    "\n"
+    "Reads IN in either format, checks that its references resolve, and writes the same tree to\n"
+    "OUT in the format given by --to, or else by OUT's extension (.zrt or .zrb): the same\n"
+    "structures, IDs and sharing, with the metadata block first. Text keeps only the IDs that\n"
+    "something refers to. A tree the target format cannot hold (in text: reals that are not\n"
+    "finite, NUL bytes in strings, keys or tags that are not ZRT names, ...) is refused with the\n"
+    "writer's message; OUT is then left untouched, as it is whenever the conversion fails.\n";
 
 const char* const kDumpHelp =
     "Usage: zrx dump FILE\n"
-    "Prints the document, whatever its format, as ZRT text on standard output.\n";
+    "\n"
+    "Prints the document, whatever its format, as ZRT text on standard output: what 'zrx convert\n"
+    "FILE OUT.zrt' would write. A tree the text format cannot hold is refused the same way, and\n"
+    "nothing is printed.\n";
 
 // The file being worked on, named in front of every library message.
 std::string gCurrentFile;
@@ -67,23 +84,59 @@ int usageError(const std::string& message) {
   return kUsage;
 }
 
-bool wantsHelp(const std::vector<std::string>& args) {
-  for (const std::string& a : args)
-    if (a == "--help" || a == "-h") return true;
-  return false;
+// A command's arguments: the help flag, options with their values, and the operands. "--" ends
+// the options; "-" alone is an operand.
+struct Arguments {
+  bool help = false;
+  std::string to;  // the value of --to, for convert
+  std::vector<std::string> operands;
+};
+
+// Fills `parsed` from `args`; a usage error (reported) is kUsage.
+int parseArguments(const std::string& command, const std::vector<std::string>& args,
+                   Arguments& parsed) {
+  bool options = true;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!options || a.size() < 2 || a[0] != '-') {
+      parsed.operands.push_back(a);
+    } else if (a == "--") {
+      options = false;
+    } else if (a == "--help" || a == "-h") {
+      parsed.help = true;
+    } else if (command == "convert" && (a == "--to" || a.rfind("--to=", 0) == 0)) {
+      if (a == "--to") {
+        if (i + 1 >= args.size()) return usageError("convert: --to needs zrt or zrb");
+        parsed.to = args[++i];
+      } else {
+        parsed.to = a.substr(5);
+      }
+      if (parsed.to != "zrt" && parsed.to != "zrb")
+        return usageError("convert: --to takes zrt or zrb, not '" + parsed.to + "'");
+    } else {
+      return usageError(command + ": unknown option '" + a + "'");
+    }
+  }
+  return kOk;
 }
 
-// Reads `path` into `document`; prints one line and returns false when it is missing, not a ZRX
-// document, or bad (the library's messages are printed through the log sink).
+// Reads `path` into `document`, linked when `link` is set. Prints one line and returns false when
+// the file is missing, unreadable or not a ZRX document; the reader's and the linker's messages
+// when it is bad.
 bool readFile(const std::string& path, zrX::Document& document, bool link,
               zrX::Format* format = nullptr, int64_t* size = nullptr) {
   gCurrentFile = path;
   std::error_code error;
-  if (!std::filesystem::exists(path, error)) {
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) {
     std::fprintf(stderr, "%s: no such file\n", path.c_str());
     return false;
   }
-  if (!std::filesystem::is_regular_file(path, error)) {
+  if (std::filesystem::is_directory(status)) {
+    std::fprintf(stderr, "%s: is a folder, not a document\n", path.c_str());
+    return false;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
     std::fprintf(stderr, "%s: not a regular file\n", path.c_str());
     return false;
   }
@@ -94,6 +147,10 @@ bool readFile(const std::string& path, zrX::Document& document, bool link,
     return false;
   }
   zr::ref<zr::VirtualFile> file = zr::locateFile(zr::String(path));
+  if (!file) {
+    std::fprintf(stderr, "%s: cannot be read\n", path.c_str());
+    return false;
+  }
   const zrX::Format detected = zrX::detectFormat(file.get());
   if (format) *format = detected;
   if (size) *size = file->size();
@@ -107,11 +164,20 @@ bool readFile(const std::string& path, zrX::Document& document, bool link,
   return zrX::readDocument(file.get(), detected, document, options) == zrX::ReadStatus::Ok;
 }
 
+void printCount(const char* label, uint64_t count) {
+  std::printf("  %-21s %llu\n", label, static_cast<unsigned long long>(count));
+}
+
+void printArrays(const char* label, uint64_t arrays, uint64_t elements) {
+  std::printf("  %-21s %llu (%llu elements)\n", label, static_cast<unsigned long long>(arrays),
+              static_cast<unsigned long long>(elements));
+}
+
 int info(const std::vector<std::string>& files) {
   int status = kOk;
   bool first = true;
   for (const std::string& path : files) {
-    zrX::Document document;
+    zrxtool::UnlinkedDocument document;
     zrX::Format format = zrX::Format::Unknown;
     int64_t size = 0;
     if (!readFile(path, document, false, &format, &size)) {
@@ -122,26 +188,24 @@ int info(const std::vector<std::string>& files) {
     first = false;
     const zrxtool::TreeCounts c = zrxtool::countTree(document);
     std::printf("%s\n", path.c_str());
-    std::printf("  format:               %s\n", zrX::formatName(format));
-    std::printf("  version:              %u\n", static_cast<unsigned>(document.version()));
-    std::printf("  encoding:             %s\n", document.encoding().c_str());
-    std::printf("  file size:            %lld bytes\n", static_cast<long long>(size));
-    std::printf("  metadata:             %zu entries\n", document.metadata().size());
+    std::printf("  %-21s %s\n", "format:", zrX::formatName(format));
+    std::printf("  %-21s %u\n", "version:", static_cast<unsigned>(document.version()));
+    std::printf("  %-21s %s\n", "encoding:", zrxtool::printable(document.encoding()).c_str());
+    std::printf("  %-21s %lld bytes\n", "file size:", static_cast<long long>(size));
+    std::printf("  %-21s %zu %s\n", "metadata:", document.metadata().size(),
+                document.metadata().size() == 1 ? "entry" : "entries");
     for (const auto& [key, value] : document.metadata())
-      std::printf("    %s = %s\n", key.c_str(), zrxtool::describeValue(value).c_str());
-    std::printf("  top-level structures: %zu\n", document.structures().size());
-    std::printf("  structures:           %llu\n", static_cast<unsigned long long>(c.structures));
-    std::printf("  lists:                %llu\n", static_cast<unsigned long long>(c.lists));
-    std::printf("  raw text blocks:      %llu\n", static_cast<unsigned long long>(c.rawTexts));
-    std::printf("  integer arrays:       %llu (%llu elements)\n",
-                static_cast<unsigned long long>(c.integerArrays),
-                static_cast<unsigned long long>(c.integerElements));
-    std::printf("  real arrays:          %llu (%llu elements)\n",
-                static_cast<unsigned long long>(c.realArrays),
-                static_cast<unsigned long long>(c.realElements));
-    std::printf("  IDs:                  %llu\n", static_cast<unsigned long long>(c.ids));
-    std::printf("  ID references:        %llu\n", static_cast<unsigned long long>(c.references));
-    std::printf("  deepest nesting:      %d\n", c.deepest);
+      std::printf("    %s = %s\n", zrxtool::printable(key).c_str(),
+                  zrxtool::describeValue(value).c_str());
+    printCount("top-level structures:", document.structures().size());
+    printCount("structures:", c.structures);
+    printCount("lists:", c.lists);
+    printCount("raw text blocks:", c.rawTexts);
+    printArrays("integer arrays:", c.integerArrays, c.integerElements);
+    printArrays("real arrays:", c.realArrays, c.realElements);
+    printCount("IDs:", c.ids);
+    printCount("ID references:", c.references);
+    printCount("deepest nesting:", static_cast<uint64_t>(c.deepest));
   }
   return status;
 }
@@ -159,106 +223,141 @@ int check(const std::vector<std::string>& files) {
   return status;
 }
 
-// Writes `document` as `format` to `file`; prints the reason and returns false when refused or
-// failed.
-bool write(zr::VirtualFile* file, zrX::Format format, const zrX::Document& document,
-           const std::string& in, const std::string& out) {
-  const zrX::WriteResult result = zrX::writeDocument(file, format, document);
-  if (result.status == zrX::WriteStatus::Refused) {
-    std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(), zrX::formatName(format),
-                 result.message.c_str());
+// A folder to write OUT into must exist, and OUT must not be a folder; one line otherwise.
+bool writablePlace(const std::string& out) {
+  std::error_code error;
+  const std::filesystem::path path(out);
+  if (std::filesystem::is_directory(path, error)) {
+    std::fprintf(stderr, "%s: is a folder\n", out.c_str());
     return false;
   }
-  if (result.status == zrX::WriteStatus::WriteError) {
-    std::fprintf(stderr, "%s: writing failed: %s\n", out.c_str(), result.message.c_str());
+  const std::filesystem::path folder = path.parent_path();
+  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+    std::fprintf(stderr, "%s: no such folder '%s'\n", out.c_str(), folder.string().c_str());
     return false;
   }
   return true;
 }
 
-int convert(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
-  zrX::Format target = zrX::Format::Unknown;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--to") {
-      if (i + 1 >= args.size()) return usageError("convert: --to needs zrt or zrb");
-      const std::string& name = args[++i];
-      target = name == "zrt" ? zrX::Format::ZRT : name == "zrb" ? zrX::Format::ZRB : target;
-      if (target == zrX::Format::Unknown)
-        return usageError("convert: --to takes zrt or zrb, not '" + name + "'");
-    } else if (args[i].size() > 1 && args[i][0] == '-') {
-      return usageError("convert: unknown option '" + args[i] + "'");
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (files.size() != 2) return usageError("convert needs IN and OUT");
-  const std::string& in = files[0];
-  const std::string& out = files[1];
-  if (target == zrX::Format::Unknown) target = zrX::formatFromExtension(out);
+int convert(const Arguments& args) {
+  if (args.operands.size() != 2) return usageError("convert needs IN and OUT");
+  const std::string& in = args.operands[0];
+  const std::string& out = args.operands[1];
+  zrX::Format target = args.to == "zrt"   ? zrX::Format::ZRT
+                       : args.to == "zrb" ? zrX::Format::ZRB
+                                          : zrX::formatFromExtension(out);
   if (target == zrX::Format::Unknown)
     return usageError("convert: cannot tell the format of '" + out + "'; use --to zrt|zrb");
 
-  // The tree is written as read, references as references; a first, linked read proves that
-  // every reference resolves.
-  {
-    zrX::Document linked;
-    if (!readFile(in, linked, true)) return kFailed;
-  }
-  zrX::Document document;
+  // The tree is written as read, references as references, so a structure stays where the file
+  // has it; the references are verified as linking would.
+  zrxtool::UnlinkedDocument document;
   if (!readFile(in, document, false)) return kFailed;
-  gCurrentFile = out;
+  if (!zrxtool::verifyLinks(document)) return kFailed;
+  if (!writablePlace(out)) return kFailed;
   zr::ref<zr::DiskFile> file = new zr::DiskFile(zr::String(out));
-  return write(file.get(), target, document, in, out) ? kOk : kFailed;
+  const zrX::WriteResult result = zrX::writeDocument(file.get(), target, document);
+  if (result.status == zrX::WriteStatus::Refused) {
+    std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(), zrX::formatName(target),
+                 result.message.c_str());
+  } else if (result.status == zrX::WriteStatus::WriteError) {
+    std::fprintf(stderr, "%s: writing failed: %s\n", out.c_str(), result.message.c_str());
+  }
+  return result.ok() ? kOk : kFailed;
 }
+
+// Standard output as a write-only file: the text writer hands it the whole document in one write.
+class StandardOutput : public zr::VirtualFile {
+ public:
+  StandardOutput() : VirtualFile(zr::String("standard output")) {}
+  bool open(EOpenMode mode) override {
+    mOpen = mode == WriteOnly;
+    return mOpen;
+  }
+  bool isOpen() const override { return mOpen; }
+  bool close() override {
+    mOpen = false;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+  }
+  int64_t read(void*, int64_t) override { return 0; }
+  int64_t write(const void* data, int64_t count) override {
+    if (!mOpen || count <= 0) return 0;
+    const size_t written = std::fwrite(data, 1, static_cast<size_t>(count), stdout);
+    mWritten += static_cast<int64_t>(written);
+    return static_cast<int64_t>(written);
+  }
+  int64_t position() const override { return mWritten; }
+  int64_t size() const override { return mWritten; }
+
+ private:
+  bool mOpen = false;
+  int64_t mWritten = 0;
+};
 
 int dump(const std::vector<std::string>& files) {
   if (files.size() != 1) return usageError("dump takes exactly one FILE");
-  zrX::Document document;
+  zrxtool::UnlinkedDocument document;
   if (!readFile(files[0], document, false)) return kFailed;
-  zr::ref<zr::MemoryFile> text = new zr::MemoryFile(zr::String("<stdout>"));
-  if (!write(text.get(), zrX::Format::ZRT, document, files[0], "standard output")) return kFailed;
-  std::fwrite(text->data().data(), 1, text->data().size(), stdout);
-  return std::fflush(stdout) == 0 ? kOk : kFailed;
+  zr::ref<StandardOutput> output = new StandardOutput;
+  const zrX::WriteResult result = zrX::writeDocument(output.get(), zrX::Format::ZRT, document);
+  if (result.status == zrX::WriteStatus::Refused)
+    std::fprintf(stderr, "%s: cannot be written as ZRT: %s\n", files[0].c_str(),
+                 result.message.c_str());
+  // A write that standard output refused is reported by main, once.
+  return result.ok() ? kOk : kFailed;
 }
 
-// The arguments that name files: anything but options, which are refused.
-int filesOnly(const std::string& command, const std::vector<std::string>& args,
-              std::vector<std::string>& files) {
-  for (const std::string& a : args) {
-    if (a.size() > 1 && a[0] == '-') return usageError(command + ": unknown option '" + a + "'");
-    files.push_back(a);
+const char* helpOf(const std::string& command) {
+  if (command == "info") return kInfoHelp;
+  if (command == "check") return kCheckHelp;
+  if (command == "convert") return kConvertHelp;
+  if (command == "dump") return kDumpHelp;
+  return nullptr;
+}
+
+int run(int argc, char** argv) {
+  if (argc < 2) return usageError("no command given");
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--help" || command == "-h" || command == "help") {
+    if (args.empty()) {
+      std::fputs(kUsageText, stdout);
+      return kOk;
+    }
+    const char* help = helpOf(args[0]);
+    if (!help || args.size() > 1) return usageError("help takes one of: info check convert dump");
+    std::fputs(help, stdout);
+    return kOk;
   }
-  if (files.empty()) return usageError(command + " needs at least one FILE");
-  return kOk;
+  const char* help = helpOf(command);
+  if (!help) {
+    if (command.size() > 1 && command[0] == '-')
+      return usageError("unknown option '" + command + "'");
+    return usageError("unknown command '" + command + "'");
+  }
+
+  Arguments parsed;
+  if (const int status = parseArguments(command, args, parsed)) return status;
+  if (parsed.help) {
+    std::fputs(help, stdout);
+    return kOk;
+  }
+  zr::Log::setSink(logToStderr);
+  if (command == "convert") return convert(parsed);
+  if (parsed.operands.empty()) return usageError(command + " needs a FILE");
+  if (command == "info") return info(parsed.operands);
+  if (command == "check") return check(parsed.operands);
+  return dump(parsed.operands);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usageError("no command given");
-  const std::string command = argv[1];
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsageText, stdout);
-    return kOk;
+  int status = run(argc, argv);
+  // Output that did not reach its destination (a full disk, a closed pipe) is a failure too.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "zrx: cannot write to standard output\n");
+    if (status == kOk) status = kFailed;
   }
-  zr::Log::setSink(logToStderr);
-
-  const char* help = command == "info"      ? kInfoHelp
-                     : command == "check"   ? kCheckHelp
-                     : command == "convert" ? kConvertHelp
-                     : command == "dump"    ? kDumpHelp
-                                            : nullptr;
-  if (!help) return usageError("unknown command '" + command + "'");
-  if (wantsHelp(args)) {
-    std::fputs(help, stdout);
-    return kOk;
-  }
-  if (command == "convert") return convert(args);
-  std::vector<std::string> files;
-  if (int status = filesOnly(command, args, files)) return status;
-  if (command == "info") return info(files);
-  if (command == "check") return check(files);
-  return dump(files);
+  return status;
 }
