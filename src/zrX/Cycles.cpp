@@ -82,4 +82,12 @@ void breakCycles(const std::vector<zr::ref<ZRXTaggedValue>>& roots) {
   }
 }
 
+void appendRoot(std::vector<zr::ref<ZRXTaggedValue>>& roots, const ZRXValue& value) {
+  if (value.type() == ZRXValue::Structure && value.getStructure()) {
+    roots.emplace_back(value.getStructure());
+  } else if (value.type() == ZRXValue::List) {
+    roots.emplace_back(value.getList());
+  }
+}
+
 }  // namespace zrX

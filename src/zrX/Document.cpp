@@ -77,13 +77,7 @@ const char* formatName(Format format) {
 Document::~Document() {
   std::vector<zr::ref<ZRXTaggedValue>> roots(mStructures.begin(), mStructures.end());
   mStructures.clear();
-  for (const auto& entry : mMetadata) {
-    const ZRXValue& value = entry.second;
-    if (value.type() == ZRXValue::Structure && value.getStructure())
-      roots.emplace_back(value.getStructure());
-    else if (value.type() == ZRXValue::List)
-      roots.emplace_back(value.getList());
-  }
+  for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
   mMetadata.clear();
   breakCycles(roots);
 }

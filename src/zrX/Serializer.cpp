@@ -84,13 +84,7 @@ void ZRXSerializer::releaseConversions(bool withMetadata) {
   mImportedStructures.clear();
   mExportedObjects.clear();
   if (withMetadata) {
-    for (const auto& entry : mMetadata) {
-      const ZRXValue& value = entry.second;
-      if (value.type() == ZRXValue::Structure && value.getStructure())
-        roots.emplace_back(value.getStructure());
-      else if (value.type() == ZRXValue::List)
-        roots.emplace_back(value.getList());
-    }
+    for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
     mMetadata.clear();
   }
   if (!roots.empty()) breakCycles(roots);
@@ -316,13 +310,7 @@ std::string creationDate() {
 // Drops `metadata`, breaking the cycles among the structures and lists only it holds.
 void dropMetadata(MetadataMap& metadata) {
   std::vector<zr::ref<ZRXTaggedValue>> roots;
-  for (const auto& entry : metadata) {
-    const ZRXValue& value = entry.second;
-    if (value.type() == ZRXValue::Structure && value.getStructure())
-      roots.emplace_back(value.getStructure());
-    else if (value.type() == ZRXValue::List)
-      roots.emplace_back(value.getList());
-  }
+  for (const auto& entry : metadata) appendRoot(roots, entry.second);
   metadata.clear();
   if (!roots.empty()) breakCycles(roots);
 }

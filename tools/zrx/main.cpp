@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "Inspect.hpp"
+#include "DocumentStats.hpp"
 #include "zrX/zrX.hpp"
 
 namespace {

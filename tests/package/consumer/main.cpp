@@ -1,7 +1,6 @@
 // Builds a small document and writes it to memory through the installed library.
-#include <zrX/zrX.hpp>
-
 #include <cstdio>
+#include <zrX/zrX.hpp>
 
 int main() {
   zr::ref<zrX::ZRXStructure> root = new zrX::ZRXStructure("<Consumer>");

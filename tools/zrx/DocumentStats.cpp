@@ -1,4 +1,4 @@
-#include "Inspect.hpp"
+#include "DocumentStats.hpp"
 
 #include <charconv>
 #include <utility>
