@@ -1,6 +1,6 @@
 #include "zrX/Cycles.hpp"
 
-#include <unordered_map>
+#include "zrX/PointerIndex.hpp"
 
 namespace zrX {
 
@@ -24,55 +24,57 @@ void forEachChild(ZRXTaggedValue* node, F&& f) {
   }
 }
 
-struct NodeState {
-  int internal = 0;  // references from inside the subgraph and from the roots
-  bool live = false;
-};
-
 }  // namespace
 
 void breakCycles(const std::vector<zr::ref<ZRXTaggedValue>>& roots) {
-  // 1. The subgraph: every structure and list reachable from the roots, with the number of
-  //    references each receives from inside it.
-  std::unordered_map<ZRXTaggedValue*, NodeState> nodes;
-  std::vector<ZRXTaggedValue*> pending;
+  // 1. The subgraph: every structure and list reachable from the roots, numbered, with the
+  //    number of references each receives from inside it.
+  PointerIndex index;
+  std::vector<ZRXTaggedValue*> nodes;
+  std::vector<int> internal;  // references from inside the subgraph and from the roots
+  std::vector<uint32_t> pending;
   auto reach = [&](ZRXTaggedValue* node) {
-    auto inserted = nodes.try_emplace(node);
-    ++inserted.first->second.internal;
-    if (inserted.second) pending.push_back(node);
+    bool inserted = false;
+    const uint32_t number = index.insert(node, &inserted);
+    if (inserted) {
+      nodes.push_back(node);
+      internal.push_back(0);
+      pending.push_back(number);
+    }
+    ++internal[number];
   };
   for (const zr::ref<ZRXTaggedValue>& root : roots)
     if (root) reach(root.get());
   while (!pending.empty()) {
-    ZRXTaggedValue* node = pending.back();
+    ZRXTaggedValue* node = nodes[pending.back()];
     pending.pop_back();
     forEachChild(node, reach);
   }
 
   // 2. A node with more references than the subgraph accounts for is held from outside: it and
   //    everything it reaches stay as they are.
-  for (auto& [node, state] : nodes) {
-    if (node->referenceCount() > state.internal && !state.live) {
-      state.live = true;
-      pending.push_back(node);
+  std::vector<bool> live(nodes.size(), false);
+  for (uint32_t number = 0; number < nodes.size(); ++number) {
+    if (live[number] || nodes[number]->referenceCount() <= internal[number]) continue;
+    live[number] = true;
+    pending.push_back(number);
+    while (!pending.empty()) {
+      ZRXTaggedValue* node = nodes[pending.back()];
+      pending.pop_back();
+      forEachChild(node, [&](ZRXTaggedValue* child) {
+        const uint32_t c = index.find(child);
+        if (!live[c]) {
+          live[c] = true;
+          pending.push_back(c);
+        }
+      });
     }
-  }
-  while (!pending.empty()) {
-    ZRXTaggedValue* node = pending.back();
-    pending.pop_back();
-    forEachChild(node, [&](ZRXTaggedValue* child) {
-      NodeState& state = nodes[child];
-      if (!state.live) {
-        state.live = true;
-        pending.push_back(child);
-      }
-    });
   }
 
   // 3. Empty the rest. Hold each one while clearing, so none is freed under our feet.
   std::vector<zr::ref<ZRXTaggedValue>> garbage;
-  for (auto& [node, state] : nodes)
-    if (!state.live) garbage.emplace_back(node);
+  for (uint32_t number = 0; number < nodes.size(); ++number)
+    if (!live[number]) garbage.emplace_back(nodes[number]);
   for (zr::ref<ZRXTaggedValue>& node : garbage) {
     if (node->classType() == ZRXStructure::Type()) {
       static_cast<ZRXStructure*>(node.get())->value().clear();

@@ -1,5 +1,6 @@
 #include "zrX/Serializer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -388,6 +389,14 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
   if (document.structures().empty()) return nullptr;
   // As for saves: a failure reported by a wrapper that still made an object fails the load.
   zr::ref<zr::Object> object = importZRX(document.structures().front().get());
+  // Imported structures stay alive through mImportedStructures, and so does all they reach: the
+  // document need not look for cycles below them when it is dropped (reset() does, later).
+  auto& top = document.structures();
+  top.erase(std::remove_if(top.begin(), top.end(),
+                           [this](const zr::ref<ZRXStructure>& structure) {
+                             return mImportedStructures.count(structure.get()) != 0;
+                           }),
+            top.end());
   return mError == NoError ? object : nullptr;
 }
 

@@ -16,9 +16,9 @@
 #include <map>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "zrX/Export.hpp"
+#include "zrX/PointerIndex.hpp"
 #include "zrX/RuntimeType.hpp"
 #include "zrX/Value.hpp"
 
@@ -43,7 +43,15 @@ class ZRX_API Visitor : public zr::Object {
   virtual void visitArray(ZRXArrayInteger* array);
 
   // Tests and marks in one call: true when `node` was seen before, otherwise remembers it.
-  bool isVisited(const void* node) { return !mVisitedObjects.insert(node).second; }
+  bool isVisited(const void* node) {
+    bool inserted = false;
+    mVisitedObjects.insert(node, &inserted);
+    return !inserted;
+  }
+  // Whether `node` was seen before, without marking it.
+  bool wasVisited(const void* node) const {
+    return mVisitedObjects.find(node) != PointerIndex::kNone;
+  }
 
   // The first failure recorded by this walk; empty when none.
   bool failed() const { return !mFailure.empty(); }
@@ -61,7 +69,7 @@ class ZRX_API Visitor : public zr::Object {
   bool enterLevel(const char* who, const ZRXTaggedValue* node);
   void leaveLevel() { --mDepth; }
 
-  std::unordered_set<const void*> mVisitedObjects;
+  PointerIndex mVisitedObjects;
   int mDepth = 0;
   int mMaxDepth = kDefaultMaxDepth;
 
