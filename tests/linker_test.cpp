@@ -22,17 +22,6 @@ ref<ZRXStructure> makeStructure(const char* tag, const char* id = "#NULL") {
   s->setID(id);
   return s;
 }
-ZRXValue structureValue(ZRXStructure* s) {
-  ZRXValue v;
-  v.setStructure(s);
-  return v;
-}
-ZRXValue listValue(ZRXList* l) {
-  ZRXValue v;
-  v.setList(l);
-  return v;
-}
-ZRXValue idValue(const char* id) { return ZRXValue(id, ZRXValue::ID); }
 
 // The value of the first entry under `key`.
 const ZRXValue& entry(const ZRXStructure* s, const char* key) {
@@ -60,9 +49,10 @@ TEST(Link, ReferencesResolveAcrossTopLevelStructuresInBothDirections) {
   ref<ZRXStructure> second = makeStructure("<Second>", "#2");
   ref<ZRXStructure> third = makeStructure("<Third>");
   ref<ZRXStructure> nestedTarget = makeStructure("<Nested>", "#3");
-  *first << "forward" << idValue("#2") << "nested" << idValue("#3") << "none" << idValue("#NULL");
-  *second << "inner" << structureValue(nestedTarget.get());
-  *third << "back" << idValue("#1") << "keep" << ZRXValue("#1", ZRXValue::String);
+  *first << "forward" << ZRXValue::makeID("#2") << "nested" << ZRXValue::makeID("#3") << "none"
+         << ZRXValue::makeID("#NULL");
+  *second << "inner" << ZRXValue::makeStructure(nestedTarget.get());
+  *third << "back" << ZRXValue::makeID("#1") << "keep" << ZRXValue("#1", ZRXValue::String);
 
   EXPECT_TRUE(Parser::link(Nodes{first, second, third}));
   EXPECT_EQ(log.all(), "");
@@ -80,15 +70,15 @@ TEST(Link, IDValuesInListsAndListsOfListsAreLinkedAndRawTextAndArraysUntouched) 
   ref<ZRXStructure> target = makeStructure("<Target>", "#t");
   ref<ZRXStructure> root = makeStructure("<Root>");
   ref<ZRXList> outer(new ZRXList()), inner(new ZRXList());
-  inner->value() = {idValue("#t"), ZRXValue(5)};
-  outer->value() = {idValue("#t"), listValue(inner.get())};
+  inner->value() = {ZRXValue::makeID("#t"), ZRXValue(5)};
+  outer->value() = {ZRXValue::makeID("#t"), ZRXValue::makeList(inner.get())};
   ref<ZRXRawtextBlock> raw(new ZRXRawtextBlock(nullptr, "#t"));
   ref<ZRXArrayInteger> integers(new ZRXArrayInteger());
   integers->value() = {1, 2};
   ZRXValue rawValue, arrayValue;
   rawValue.setRawtextBlock(raw.get());
   arrayValue.setArrayInteger(integers.get());
-  *root << "lists" << listValue(outer.get()) << "raw" << rawValue << "ints" << arrayValue;
+  *root << "lists" << ZRXValue::makeList(outer.get()) << "raw" << rawValue << "ints" << arrayValue;
 
   EXPECT_TRUE(Parser::link(Nodes{root, target}));
   EXPECT_EQ(outer->value()[0].getStructure(), target.get());
@@ -102,8 +92,8 @@ TEST(Link, AnUnresolvedIDFailsButEveryOtherReferenceIsLinked) {
   zrtest::LogCapture log;
   ref<ZRXStructure> target = makeStructure("<Target>", "#t");
   ref<ZRXStructure> root = makeStructure("<Root>");
-  *root << "missing" << idValue("#nope") << "good" << idValue("#t") << "missing2"
-        << idValue("#gone");
+  *root << "missing" << ZRXValue::makeID("#nope") << "good" << ZRXValue::makeID("#t") << "missing2"
+        << ZRXValue::makeID("#gone");
   EXPECT_FALSE(Parser::link(Nodes{root, target}));
   EXPECT_EQ(log.errors(),
             (std::vector<std::string>{unresolvedMessage("#nope"), unresolvedMessage("#gone")}));
@@ -118,8 +108,8 @@ TEST(Link, ADuplicateIDFailsAndLinksNothing) {
   ref<ZRXStructure> second = makeStructure("<Second>", "#d");
   ref<ZRXStructure> third = makeStructure("<Third>", "#d");
   ref<ZRXStructure> other = makeStructure("<Other>", "#o");
-  *first << "ref" << idValue("#o");
-  *second << "ref" << idValue("#d");
+  *first << "ref" << ZRXValue::makeID("#o");
+  *second << "ref" << ZRXValue::makeID("#d");
   EXPECT_FALSE(Parser::link(Nodes{first, second, other, third}));
   EXPECT_EQ(log.errors(), (std::vector<std::string>{duplicateMessage("#d", "<Second>", "<First>"),
                                                     duplicateMessage("#d", "<Third>", "<First>")}));
@@ -132,8 +122,8 @@ TEST(Link, AStructureReachedAlongTwoPathsIsNotADuplicate) {
   ref<ZRXStructure> shared = makeStructure("<Shared>", "#s");
   ref<ZRXStructure> a = makeStructure("<A>");
   ref<ZRXStructure> b = makeStructure("<B>");
-  *a << "s" << structureValue(shared.get());
-  *b << "s" << structureValue(shared.get()) << "ref" << idValue("#s");
+  *a << "s" << ZRXValue::makeStructure(shared.get());
+  *b << "s" << ZRXValue::makeStructure(shared.get()) << "ref" << ZRXValue::makeID("#s");
   EXPECT_TRUE(Parser::link(Nodes{a, b, shared}));
   EXPECT_EQ(log.all(), "");
   EXPECT_EQ(entry(b.get(), "ref").getStructure(), shared.get());
@@ -172,7 +162,7 @@ TEST(Link, EmptyAndNullIDs) {
       nodes.push_back(structures.back());
     }
     ref<ZRXStructure> referrer = makeStructure("<Referrer>");
-    *referrer << "ref" << idValue(c.reference);
+    *referrer << "ref" << ZRXValue::makeID(c.reference);
     nodes.push_back(referrer);
     EXPECT_EQ(Parser::link(nodes), c.linked);
     EXPECT_EQ(log.errors(), c.errors);
@@ -187,8 +177,8 @@ TEST(Link, AListReachedTwiceWarnsInBothPasses) {
   ref<ZRXStructure> target = makeStructure("<Target>", "#t");
   ref<ZRXStructure> root = makeStructure("<Root>");
   ref<ZRXList> list(new ZRXList());
-  list->value() = {idValue("#t")};
-  *root << "a" << listValue(list.get()) << "b" << listValue(list.get());
+  list->value() = {ZRXValue::makeID("#t")};
+  *root << "a" << ZRXValue::makeList(list.get()) << "b" << ZRXValue::makeList(list.get());
   EXPECT_TRUE(Parser::link(Nodes{root, target}));
   EXPECT_EQ(log.warnings(),
             (std::vector<std::string>{"VisitorLinkMapper: cycle detected on ZRXList.\n",
@@ -199,8 +189,8 @@ TEST(Link, AListReachedTwiceWarnsInBothPasses) {
 TEST(Link, ABackReferenceMakesACycleThatTheWalkSurvives) {
   ref<ZRXStructure> root = makeStructure("<Root>", "#r");
   ref<ZRXStructure> child = makeStructure("<Child>");
-  *root << "child" << structureValue(child.get());
-  *child << "parent" << idValue("#r");
+  *root << "child" << ZRXValue::makeStructure(child.get());
+  *child << "parent" << ZRXValue::makeID("#r");
   EXPECT_TRUE(Parser::link(Nodes{root}));
   EXPECT_EQ(entry(child.get(), "parent").getStructure(), root.get());
   // Linking again walks the cycle without looping and changes nothing.
@@ -213,8 +203,9 @@ TEST(Link, NestingBeyondTheLimitFailsWithOneMessage) {
   // Root > Middle > many siblings: each sibling lies beyond a limit of 2 levels.
   ref<ZRXStructure> root = makeStructure("<Root>");
   ref<ZRXStructure> middle = makeStructure("<Middle>");
-  *root << "m" << structureValue(middle.get());
-  for (int i = 0; i < 5; ++i) *middle << "deep" << structureValue(makeStructure("<Deep>").get());
+  *root << "m" << ZRXValue::makeStructure(middle.get());
+  for (int i = 0; i < 5; ++i)
+    *middle << "deep" << ZRXValue::makeStructure(makeStructure("<Deep>").get());
   EXPECT_FALSE(Parser::link(Nodes{root}, 2));
   ASSERT_EQ(log.errors().size(), 1u) << log.all();
   EXPECT_NE(log.errors()[0].find("VisitorLinkMapper"), std::string::npos) << log.errors()[0];
@@ -294,7 +285,8 @@ TEST(ParserBase, MetadataStructuresAreMergedInOrderAndOthersStay) {
   ref<GivenParser> parser(new GivenParser({
       makeStructure("<Scene>"),
       metadataStructure("<Metadata>", {{"a", ZRXValue(1)}, {"b", ZRXValue(2)}, {"a", ZRXValue(3)}}),
-      metadataStructure("<Metadata>", {{"b", ZRXValue(4)}, {"thumb", listValue(thumbnail.get())}}),
+      metadataStructure("<Metadata>",
+                        {{"b", ZRXValue(4)}, {"thumb", ZRXValue::makeList(thumbnail.get())}}),
       makeStructure("<metadata>"),
       makeStructure("Metadata"),
       makeStructure("<METADATA>"),
@@ -322,11 +314,11 @@ TEST(ParserBase, MetadataStructuresAreMergedInOrderAndOthersStay) {
 
 TEST(ParserBase, MetadataIsNotLinked) {
   ref<ZRXStructure> root = makeStructure("<Root>", "#r");
-  *root << "self" << idValue("#r");
+  *root << "self" << ZRXValue::makeID("#r");
   ref<ZRXStructure> metadata = makeStructure("<Metadata>", "#m");
-  *metadata << "root" << idValue("#r");
+  *metadata << "root" << ZRXValue::makeID("#r");
   ref<ZRXStructure> referrer = makeStructure("<Referrer>");
-  *referrer << "meta" << idValue("#m");
+  *referrer << "meta" << ZRXValue::makeID("#m");
   zrtest::LogCapture log;
   ref<GivenParser> parser(new GivenParser({metadata, root, referrer}));
   ASSERT_TRUE(parser->parse());

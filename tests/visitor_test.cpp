@@ -22,18 +22,6 @@ ref<ZRXStructure> makeStructure(const char* tag, const char* id = "#NULL") {
   return s;
 }
 
-ZRXValue structureValue(ZRXStructure* s) {
-  ZRXValue v;
-  v.setStructure(s);
-  return v;
-}
-ZRXValue listValue(ZRXList* l) {
-  ZRXValue v;
-  v.setList(l);
-  return v;
-}
-ZRXValue idValue(const char* id) { return ZRXValue(id, ZRXValue::ID); }
-
 // Walks `roots` with one counter and returns the map.
 struct Count {
   IDCountMap ids;
@@ -67,13 +55,14 @@ TEST(IDCounter, CountsReachesPlusReferences) {
   ref<ZRXStructure> root = makeStructure("<Root>", "#0");
   ref<ZRXStructure> once = makeStructure("<Once>", "#1");
   ref<ZRXStructure> shared = makeStructure("<Shared>", "#2");
-  *shared << "inside" << idValue("#9");  // counted once although <Shared> is reached twice
+  *shared << "inside" << ZRXValue::makeID("#9");  // counted once although <Shared> is reached twice
   ref<ZRXStructure> holder = makeStructure("<Holder>");
   ref<ZRXList> refs(new ZRXList());
-  refs->value() = {idValue("#3"), idValue("#3")};
-  *holder << "again" << structureValue(shared.get()) << "refs" << listValue(refs.get());
+  refs->value() = {ZRXValue::makeID("#3"), ZRXValue::makeID("#3")};
+  *holder << "again" << ZRXValue::makeStructure(shared.get()) << "refs"
+          << ZRXValue::makeList(refs.get());
   ref<ZRXStructure> named = makeStructure("<Named>", "#3");
-  *named << "self" << idValue("#NULL");
+  *named << "self" << ZRXValue::makeID("#NULL");
   ref<ZRXRawtextBlock> raw(new ZRXRawtextBlock("<Raw>", "ID = #1"));
   ref<ZRXArrayInteger> integers(new ZRXArrayInteger());
   ref<ZRXArrayReal> reals(new ZRXArrayReal());
@@ -81,12 +70,14 @@ TEST(IDCounter, CountsReachesPlusReferences) {
   rawValue.setRawtextBlock(raw.get());
   integerValue.setArrayInteger(integers.get());
   realValue.setArrayReal(reals.get());
-  *root << "once" << structureValue(once.get()) << "shared" << structureValue(shared.get())
-        << "holder" << structureValue(holder.get()) << "named" << structureValue(named.get())
-        << "noID" << structureValue(makeStructure("<Plain>").get()) << "empty"
-        << structureValue(makeStructure("<Empty>", "").get()) << "raw" << rawValue << "ints"
-        << integerValue << "reals" << realValue << "nothing" << structureValue(nullptr) << "text"
-        << ZRXValue("#1", ZRXValue::String) << "number" << ZRXValue(2);
+  *root << "once" << ZRXValue::makeStructure(once.get()) << "shared"
+        << ZRXValue::makeStructure(shared.get()) << "holder"
+        << ZRXValue::makeStructure(holder.get()) << "named" << ZRXValue::makeStructure(named.get())
+        << "noID" << ZRXValue::makeStructure(makeStructure("<Plain>").get()) << "empty"
+        << ZRXValue::makeStructure(makeStructure("<Empty>", "").get()) << "raw" << rawValue
+        << "ints" << integerValue << "reals" << realValue << "nothing"
+        << ZRXValue::makeStructure(nullptr) << "text" << ZRXValue("#1", ZRXValue::String)
+        << "number" << ZRXValue(2);
 
   Count count({root.get()});
   const IDCountMap expected = {{"#0", 1}, {"#1", 1}, {"#2", 2}, {"#3", 3}, {"#9", 1}, {"#NULL", 1}};
@@ -103,9 +94,9 @@ TEST(IDCounter, TheGuardSpansSeveralWalksWithOneCounter) {
   // As in a save: the metadata structure first, then the root, with one counter and one map.
   ref<ZRXStructure> metadata = makeStructure("<Metadata>");
   ref<ZRXStructure> common = makeStructure("<Common>", "#4");
-  *metadata << "thumb" << structureValue(common.get());
+  *metadata << "thumb" << ZRXValue::makeStructure(common.get());
   ref<ZRXStructure> root = makeStructure("<Root>");
-  *root << "common" << structureValue(common.get()) << "ref" << idValue("#4");
+  *root << "common" << ZRXValue::makeStructure(common.get()) << "ref" << ZRXValue::makeID("#4");
   Count count({metadata.get(), root.get()});
   EXPECT_EQ(count.ids, (IDCountMap{{"#4", 3}}));
   EXPECT_FALSE(count.counter.failed());
@@ -114,8 +105,8 @@ TEST(IDCounter, TheGuardSpansSeveralWalksWithOneCounter) {
 TEST(IDCounter, ASharedStructureWithAnIDInACycleIsCountedAndNotReentered) {
   ref<ZRXStructure> a = makeStructure("<A>", "#a");
   ref<ZRXStructure> b = makeStructure("<B>", "#b");
-  *a << "b" << structureValue(b.get());
-  *b << "back" << structureValue(a.get());
+  *a << "b" << ZRXValue::makeStructure(b.get());
+  *b << "back" << ZRXValue::makeStructure(a.get());
   Count count({a.get()});
   EXPECT_EQ(count.ids, (IDCountMap{{"#a", 2}, {"#b", 1}}));
   EXPECT_FALSE(count.counter.failed());
@@ -126,9 +117,9 @@ TEST(IDCounter, AListReachedAgainWarnsEachTimeAndRecordsAFailure) {
   zrtest::LogCapture log;
   ref<ZRXStructure> root = makeStructure("<Root>");
   ref<ZRXList> list(new ZRXList("<Items>"));
-  list->value() = {idValue("#x")};
-  list->value().push_back(listValue(list.get()));  // reached again through itself
-  *root << "first" << listValue(list.get()) << "second" << listValue(list.get());
+  list->value() = {ZRXValue::makeID("#x")};
+  list->value().push_back(ZRXValue::makeList(list.get()));  // reached again through itself
+  *root << "first" << ZRXValue::makeList(list.get()) << "second" << ZRXValue::makeList(list.get());
   Count count({root.get()});
   EXPECT_EQ(count.ids, (IDCountMap{{"#x", 1}}));  // walked once
   EXPECT_EQ(log.warnings(), (std::vector<std::string>{kListWarning, kListWarning}));
@@ -154,7 +145,8 @@ TEST(IDCounter, AStructureWithoutAnIDReachedTwiceIsAFailure) {
     SCOPED_TRACE(c.name);
     ref<ZRXStructure> root = makeStructure("<Root>");
     ref<ZRXStructure> twice = makeStructure("<Twice>", c.id);
-    *root << "a" << structureValue(twice.get()) << "b" << structureValue(twice.get());
+    *root << "a" << ZRXValue::makeStructure(twice.get()) << "b"
+          << ZRXValue::makeStructure(twice.get());
     Count count({root.get()});
     EXPECT_EQ(count.counter.failed(), c.failed);
     if (c.failed) {
@@ -168,8 +160,8 @@ TEST(IDCounter, AStructureWithoutAnIDReachedTwiceIsAFailure) {
 TEST(IDCounter, TwoStructuresCarryingOneIDAreAFailure) {
   // Written out, the document could not be loaded again: its IDs would clash.
   ref<ZRXStructure> root = makeStructure("<Root>");
-  *root << "a" << structureValue(makeStructure("<First>", "#1").get()) << "b"
-        << structureValue(makeStructure("<Second>", "#1").get());
+  *root << "a" << ZRXValue::makeStructure(makeStructure("<First>", "#1").get()) << "b"
+        << ZRXValue::makeStructure(makeStructure("<Second>", "#1").get());
   Count count({root.get()});
   EXPECT_EQ(count.ids, (IDCountMap{{"#1", 2}}));
   ASSERT_TRUE(count.counter.failed());
@@ -182,8 +174,9 @@ TEST(IDCounter, KeepsTheFirstFailure) {
   ref<ZRXStructure> root = makeStructure("<Root>");
   ref<ZRXStructure> plain = makeStructure("<Plain>");
   ref<ZRXList> list(new ZRXList("<List>"));
-  *root << "a" << structureValue(plain.get()) << "b" << structureValue(plain.get()) << "c"
-        << listValue(list.get()) << "d" << listValue(list.get());
+  *root << "a" << ZRXValue::makeStructure(plain.get()) << "b"
+        << ZRXValue::makeStructure(plain.get()) << "c" << ZRXValue::makeList(list.get()) << "d"
+        << ZRXValue::makeList(list.get());
   Count count({root.get()});
   EXPECT_NE(count.counter.failure().find("<Plain>"), std::string::npos);
   EXPECT_EQ(count.counter.failure().find("<List>"), std::string::npos);
@@ -211,7 +204,7 @@ ref<ZRXStructure> nested(int levels) {
     append(at, child);
     at = node;
   }
-  append(at, idValue("#deep"));
+  append(at, ZRXValue::makeID("#deep"));
   return root;
 }
 
