@@ -38,56 +38,15 @@ const char kHeader[] = "ZRX version=101 encoding=ascii\n\n";
 
 // Value builders ---------------------------------------------------------------------------------
 
-ZRXValue str(const std::string& text) {
-  ZRXValue v;
-  v.setString(text);
-  return v;
-}
-ZRXValue ident(const std::string& text) {
-  ZRXValue v;
-  v.setIdentifier(text);
-  return v;
-}
-ZRXValue idValue(const std::string& text) {
-  ZRXValue v;
-  v.setID(text);
-  return v;
-}
-ZRXValue real(double number) {
-  ZRXValue v;
-  v.setReal(number);
-  return v;
-}
-ZRXValue boolean(bool b) {
-  ZRXValue v;
-  v.setBool(b);
-  return v;
-}
-ZRXValue node(ZRXStructure* s) {
-  ZRXValue v;
-  v.setStructure(s);
-  return v;
-}
-ZRXValue node(ZRXList* l) {
-  ZRXValue v;
-  v.setList(l);
-  return v;
-}
-ZRXValue node(ZRXRawtextBlock* b) {
-  ZRXValue v;
-  v.setRawtextBlock(b);
-  return v;
-}
-ZRXValue node(ZRXArrayInteger* a) {
-  ZRXValue v;
-  v.setArrayInteger(a);
-  return v;
-}
-ZRXValue node(ZRXArrayReal* a) {
-  ZRXValue v;
-  v.setArrayReal(a);
-  return v;
-}
+ZRXValue str(const std::string& text) { return ZRXValue::makeString(text); }
+ZRXValue ident(const std::string& text) { return ZRXValue::makeIdentifier(text); }
+ZRXValue idValue(const std::string& text) { return ZRXValue::makeID(text); }
+ZRXValue real(double number) { return ZRXValue::makeReal(number); }
+ZRXValue boolean(bool b) { return ZRXValue::makeBool(b); }
+ZRXValue node(ZRXStructure* s) { return ZRXValue::makeStructure(s); }
+ZRXValue node(ZRXList* l) { return ZRXValue::makeList(l); }
+ZRXValue node(ZRXRawtextBlock* b) { return ZRXValue::makeRawtextBlock(b); }
+ZRXValue node(ZRXArray* a) { return ZRXValue::makeArray(a); }
 
 ZRXArrayInteger* integers(const char* tag, std::vector<int64_t> values) {
   auto* a = new ZRXArrayInteger(tag);

@@ -31,30 +31,6 @@ const char* const kShapeNames[] = {"Box", "Sphere", "Cone"};
 
 // --- Writing ---
 
-ZRXValue stringValue(const std::string& text) {
-  ZRXValue value;
-  value.setString(text);
-  return value;
-}
-
-ZRXValue realValue(double number) {
-  ZRXValue value;
-  value.setReal(number);
-  return value;
-}
-
-ZRXValue boolValue(bool flag) {
-  ZRXValue value;
-  value.setBool(flag);
-  return value;
-}
-
-ZRXValue structureValue(ZRXStructure* structure) {
-  ZRXValue value;
-  value.setStructure(structure);
-  return value;
-}
-
 // Exports every object of `objects` into a new list value; false when one export fails (the
 // serializer has reported it).
 template <class T>
@@ -64,7 +40,7 @@ bool exportList(ZRXSerializer& serializer, const std::vector<zr::ref<T>>& object
   for (const zr::ref<T>& object : objects) {
     ZRXStructure* structure = serializer.exportZRX(object.get());
     if (!structure) return false;
-    list->value().push_back(structureValue(structure));
+    list->value().push_back(ZRXValue::makeStructure(structure));
   }
   out->setList(list.get());
   return true;
@@ -201,7 +177,8 @@ class MaterialWrapper : public zrX::ClassWrapper {
     zr::ref<ZRXStructure> out = new ZRXStructure("<Material>");
     out->setID(serializer.generateID("mat_"));
     serializer.registerExportedObject(material, out.get());
-    *out << "name" << stringValue(material->name) << "roughness" << realValue(material->roughness);
+    *out << "name" << ZRXValue::makeString(material->name) << "roughness"
+         << ZRXValue::makeReal(material->roughness);
     return out;
   }
 };
@@ -266,14 +243,15 @@ class NodeWrapper : public zrX::ClassWrapper {
     samplesValue.setArrayReal(samples.get());
     notesValue.setRawtextBlock(notes.get());
 
-    *out << "name" << stringValue(node->name) << "count" << ZRXValue(node->count) << "weight"
-         << realValue(node->weight) << "visible" << boolValue(node->visible) << "shape" << shape
-         << "indices" << indicesValue << "samples" << samplesValue << "notes" << notesValue;
+    *out << "name" << ZRXValue::makeString(node->name) << "count" << ZRXValue(node->count)
+         << "weight" << ZRXValue::makeReal(node->weight) << "visible"
+         << ZRXValue::makeBool(node->visible) << "shape" << shape << "indices" << indicesValue
+         << "samples" << samplesValue << "notes" << notesValue;
 
     if (node->material) {
       ZRXStructure* material = serializer.exportZRX(node->material.get());
       if (!material) return nullptr;
-      *out << "material" << structureValue(material);
+      *out << "material" << ZRXValue::makeStructure(material);
     }
     ZRXValue children;
     if (!exportList(serializer, node->children, &children)) return nullptr;
@@ -281,7 +259,7 @@ class NodeWrapper : public zrX::ClassWrapper {
     if (node->parent) {
       ZRXStructure* parent = serializer.exportZRX(node->parent);
       if (!parent) return nullptr;
-      *out << "parent" << structureValue(parent);
+      *out << "parent" << ZRXValue::makeStructure(parent);
     }
     return out;
   }
