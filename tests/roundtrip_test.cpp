@@ -5,11 +5,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include "support/LogCapture.hpp"
+#include "support/SmallStack.hpp"
 #include "support/TreeCompare.hpp"
 #include "support/TreeGen.hpp"
 #include "zrX/Cycles.hpp"
@@ -152,30 +149,15 @@ TEST(NestingLimit, EveryWalkHandlesTheLimitAndRefusesBeyondIt) {
   }
 }
 
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && defined(NDEBUG)
+#if defined(__linux__) && !defined(ZRX_TEST_ASAN) && defined(NDEBUG)
 #define ZRX_SMALL_STACK_TEST 1
-#endif
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#undef ZRX_SMALL_STACK_TEST
-#endif
 #endif
 
 TEST(NestingLimit, SaveAndLoadAtTheLimitFitAOneMebibyteStack) {
 #if ZRX_SMALL_STACK_TEST
   zrtest::LogCapture log;
   bool ok = false;
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1 << 20), 0);
-  pthread_t thread;
-  auto run = [](void* flag) -> void* {
-    saveAndLoadAtTheLimit(static_cast<bool*>(flag));
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, run, &ok), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
+  ASSERT_TRUE(zrtest::runOnStack(zrtest::kOneMebibyte, [&ok] { saveAndLoadAtTheLimit(&ok); }));
   EXPECT_TRUE(ok);
 #else
   GTEST_SKIP() << "runs in the optimised build without sanitizers";

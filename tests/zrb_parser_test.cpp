@@ -1,7 +1,6 @@
 // ParserZRB: headers, the worked examples, every value kind, hostile input (cut files, negative
 // and huge counts, overlong integers, deep nesting) and round trips of generated documents.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <atomic>
 #include <cmath>
@@ -15,20 +14,13 @@
 #include <vector>
 
 #include "support/LogCapture.hpp"
+#include "support/SmallStack.hpp"
 #include "support/TreeCompare.hpp"
 #include "support/TreeGen.hpp"
 #include "zrX/Cycles.hpp"
 #include "zrX/ParserZRB.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/VisitorExportToZRB.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZRX_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZRX_TEST_ASAN 1
-#endif
-#endif
 
 // The size of the largest single allocation while `gTrackAllocations` is set. Under ASan the
 // allocator's own limit takes its place (no replacement of operator new there).
@@ -505,17 +497,7 @@ TEST(ZRBParser, DeepestDocumentParsesOnASmallStack) {
     parser.setInputFile(file.get());
     ok = parser.parse();
   };
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1 << 20), 0);
-  pthread_t thread;
-  auto run = [](void* argument) -> void* {
-    (*static_cast<std::function<void()>*>(argument))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, run, &body), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
+  ASSERT_TRUE(zrtest::runOnStack(zrtest::kOneMebibyte, body));
   EXPECT_TRUE(ok);
 }
 

@@ -2,7 +2,6 @@
 // choice, ID references for repeated structures, what the writer records for trees it cannot
 // carry, and write errors.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cmath>
 #include <cstdio>
@@ -16,6 +15,7 @@
 
 #include "support/FaultyFile.hpp"
 #include "support/LogCapture.hpp"
+#include "support/SmallStack.hpp"
 #include "support/TreeCompare.hpp"
 #include "support/TreeGen.hpp"
 #include "zrX/Cycles.hpp"
@@ -470,44 +470,19 @@ TEST(ZRBWriter, FileThatCannotBeOpenedIsAWriteFailure) {
   EXPECT_EQ(writer.bytesWritten(), 0);
 }
 
-bool underAddressSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
-
-// Runs `body` in a thread with a 1 MiB stack.
-void runWithSmallStack(const std::function<void()>& body) {
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1 << 20), 0);
-  pthread_t thread;
-  auto run = [](void* argument) -> void* {
-    (*static_cast<const std::function<void()>*>(argument))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body)),
-            0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
-}
-
 TEST(ZRBWriter, DeepestDocumentIsWrittenOnASmallStack) {
-  if (underAddressSanitizer()) GTEST_SKIP() << "ASan frames are larger by design";
+#if defined(ZRX_TEST_ASAN)
+  GTEST_SKIP() << "ASan frames are larger by design";
+#endif
   ref<ZRXStructure> root = deepDocument(zrX::kDefaultMaxDepth);
   ref<zr::MemoryFile> file(new zr::MemoryFile);
   bool failed = true;
-  runWithSmallStack([&] {
+  ASSERT_TRUE(zrtest::runOnStack(zrtest::kOneMebibyte, [&] {
     zrX::VisitorExportToZRB writer(file.get());
     writer.writeHeader();
     root->acceptVisitor(&writer);
     failed = writer.failed();
-  });
+  }));
   EXPECT_FALSE(failed);
   EXPECT_GT(file->data().size(), 4000u);
 }

@@ -8,22 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "zrX/ParserZRT.hpp"
-
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include "support/LogCapture.hpp"
+#include "support/SmallStack.hpp"
 #include "zrCore/VirtualFile.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZRT_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZRT_TEST_ASAN 1
-#endif
-#endif
+#include "zrX/ParserZRT.hpp"
 
 namespace {
 
@@ -517,7 +505,7 @@ TEST(ParserZRT, RefusesNestingBeyondTheLimit) {
 
 // The stack budget is promised for optimised builds without AddressSanitizer, where it is tested
 // in a thread of its own (Linux).
-#if defined(__linux__) && defined(__OPTIMIZE__) && !defined(ZRT_TEST_ASAN)
+#if defined(__linux__) && defined(__OPTIMIZE__) && !defined(ZRX_TEST_ASAN)
 #define ZRT_TEST_SMALL_STACK 1
 #endif
 
@@ -528,13 +516,11 @@ struct DeepParse {
   size_t errors = 0;
 };
 
-void* parseDeep(void* argument) {
-  DeepParse* job = static_cast<DeepParse*>(argument);
+void parseDeep(DeepParse* job) {
   Parsed parsed = parseText(job->text);
   job->ok = parsed.ok;
   job->errors = parsed.errors.size();
-  return nullptr;  // the tree is freed here too, in the small stack
-}
+}  // the tree is freed here too, in the small stack
 #endif
 
 TEST(ParserZRT, DefaultLimitFitsAOneMebibyteStack) {
@@ -543,13 +529,7 @@ TEST(ParserZRT, DefaultLimitFitsAOneMebibyteStack) {
 #else
   DeepParse job;
   job.text = nestedDocument(zrX::kDefaultMaxDepth);
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1 << 20), 0);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attributes, &parseDeep, &job), 0);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  pthread_attr_destroy(&attributes);
+  ASSERT_TRUE(zrtest::runOnStack(zrtest::kOneMebibyte, [&job] { parseDeep(&job); }));
   EXPECT_TRUE(job.ok);
   EXPECT_EQ(job.errors, 0u);
 #endif

@@ -13,22 +13,10 @@
 #include <vector>
 
 #include "support/LogCapture.hpp"
+#include "support/SmallStack.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/Visitor.hpp"
 #include "zrX/VisitorExportToZRT.hpp"
-
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
-// AddressSanitizer's redzones enlarge every frame; the stack test runs without it.
-#if defined(__SANITIZE_ADDRESS__)
-#define ZRX_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZRX_TEST_ASAN 1
-#endif
-#endif
 
 using namespace zrX;
 
@@ -740,24 +728,10 @@ TEST(ZrtWriter, NestingUpToTheLimitIsWrittenOneDeeperIsRefused) {
 // The whole save walk (counting and writing) at the nesting limit fits a 1 MiB thread stack.
 TEST(ZrtWriter, LimitDepthWalkFitsAOneMebibyteStack) {
   zr::ref<ZRXStructure> top = deepChain(kDefaultMaxDepth);
-  struct Job {
-    ZRXStructure* top;
-    Written result;
-  } job{top.get(), {}};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1 << 20), 0);
-  pthread_t thread;
-  auto run = [](void* argument) -> void* {
-    auto* j = static_cast<Job*>(argument);
-    j->result = write({j->top});
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, run, &job), 0);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  pthread_attr_destroy(&attributes);
-  EXPECT_EQ(job.result.failure, "");
-  EXPECT_GT(job.result.text.size(), 500000u);
+  Written result;
+  ASSERT_TRUE(zrtest::runOnStack(zrtest::kOneMebibyte, [&] { result = write({top.get()}); }));
+  EXPECT_EQ(result.failure, "");
+  EXPECT_GT(result.text.size(), 500000u);
 }
 #endif
 
