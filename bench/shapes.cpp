@@ -1,0 +1,143 @@
+// zrx_shapes: times saves and loads of the two judged document shapes (Shapes.hpp) without any
+// benchmark library, for quick before/after figures and for profiling (perf record, callgrind).
+//
+//   zrx_shapes [--only graph|arrays] [--op save|load|parse|write] [--format zrt|zrb]
+//              [--runs N] [--scale F]
+//
+// Every operation runs once untimed, then N timed runs; the median is printed. Loads and parses
+// work on in-memory files; saves and writes go into one in-memory file reused across runs. The
+// first load of each format is checked against the original objects.
+#include "Shapes.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+  std::string only, op, format;
+  int runs = 5;
+  double scale = 1.0;
+};
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void measure(const char* what, int runs, const std::function<void()>& body,
+             const std::function<void()>& before = {}) {
+  std::vector<double> ms;
+  for (int i = 0; i <= runs; ++i) {
+    if (before) before();
+    const auto t0 = std::chrono::steady_clock::now();
+    body();
+    const auto t1 = std::chrono::steady_clock::now();
+    if (i > 0) ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+  }
+  std::printf("  %-28s %9.2f ms\n", what, median(ms));
+  std::fflush(stdout);
+}
+
+bool wanted(const std::string& filter, const char* name) {
+  return filter.empty() || filter == name;
+}
+
+template <class T>
+void run(const char* shape, zr::Object* original, zrX::Registry* registry, const Options& o) {
+  std::printf("%s\n", shape);
+  for (zrX::Format format : {zrX::Format::ZRT, zrX::Format::ZRB}) {
+    const bool text = format == zrX::Format::ZRT;
+    const char* f = text ? "zrt" : "zrb";
+    if (!wanted(o.format, f)) continue;
+    zr::ref<zr::MemoryFile> out = new zr::MemoryFile;
+    auto save = [&] {
+      zrX::ZRXSerializer s;
+      s.setRegistry(registry);
+      const bool ok =
+          text ? s.saveZRT(out.get(), original, true) : s.saveZRB(out.get(), original, true);
+      if (!ok) std::exit(1);
+    };
+    save();
+    const std::vector<uint8_t> bytes = out->data();
+    std::printf(" %s: %.1f MB\n", f, bytes.size() / 1e6);
+    if (wanted(o.op, "save")) measure((std::string(f) + " save").c_str(), o.runs, save);
+
+    zr::ref<zr::MemoryFile> in = new zr::MemoryFile(bytes);
+    zr::ref<zr::Object> loaded;
+    auto load = [&] {
+      zrX::ZRXSerializer s;
+      s.setRegistry(registry);
+      loaded = text ? s.loadZRT(in.get(), true) : s.loadZRB(in.get(), true);
+      if (!loaded) std::exit(1);
+    };
+    load();
+    const T* got =
+        loaded && loaded->isOfType(T::Type()) ? static_cast<const T*>(loaded.get()) : nullptr;
+    if (!shapes::equal(static_cast<const T*>(original), got)) {
+      std::printf("  round trip differs\n");
+      std::exit(1);
+    }
+    loaded = nullptr;
+    if (wanted(o.op, "load"))
+      measure((std::string(f) + " load").c_str(), o.runs, load, [&] { loaded = nullptr; });
+    loaded = nullptr;
+
+    std::unique_ptr<zrX::Document> doc;
+    auto parse = [&] {
+      doc = std::make_unique<zrX::Document>();
+      if (zrX::readDocument(in.get(), format, *doc) != zrX::ReadStatus::Ok) std::exit(1);
+    };
+    if (wanted(o.op, "parse"))
+      measure((std::string(f) + " doc parse").c_str(), o.runs, parse, [&] { doc.reset(); });
+    if (!doc) parse();
+    auto write = [&] {
+      if (!zrX::writeDocument(out.get(), format, *doc).ok()) std::exit(1);
+    };
+    if (wanted(o.op, "write")) measure((std::string(f) + " doc write").c_str(), o.runs, write);
+    doc.reset();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    auto arg = [&](const char* name) { return std::strcmp(argv[i], name) == 0 && i + 1 < argc; };
+    if (arg("--only"))
+      o.only = argv[++i];
+    else if (arg("--op"))
+      o.op = argv[++i];
+    else if (arg("--format"))
+      o.format = argv[++i];
+    else if (arg("--runs"))
+      o.runs = std::max(1, std::atoi(argv[++i]));
+    else if (arg("--scale"))
+      o.scale = std::atof(argv[++i]);
+    else {
+      std::fprintf(stderr,
+                   "usage: zrx_shapes [--only graph|arrays] [--op save|load|parse|write] "
+                   "[--format zrt|zrb] [--runs N] [--scale F]\n");
+      return 2;
+    }
+  }
+  zr::ref<zrX::Registry> registry = shapes::makeRegistry();
+  if (wanted(o.only, "arrays")) {
+    zr::ref<shapes::Arrays> arrays = shapes::makeArrays(8, static_cast<size_t>(750000 * o.scale),
+                                                        static_cast<size_t>(500000 * o.scale));
+    run<shapes::Arrays>("arrays: 8 meshes", arrays.get(), registry.get(), o);
+  }
+  if (wanted(o.only, "graph")) {
+    zr::ref<shapes::Graph> graph = shapes::makeGraph(static_cast<size_t>(300000 * o.scale));
+    run<shapes::Graph>("graph: small objects", graph.get(), registry.get(), o);
+  }
+  return 0;
+}
