@@ -44,6 +44,16 @@ class PointerIndex {
 
   size_t size() const { return mKeys.size(); }
   const void* key(uint32_t index) const { return mKeys[index]; }
+  void clear() {
+    mKeys.clear();
+    mSlots.clear();
+    mShift = 64;
+  }
+  // Room for `count` addresses without growing.
+  void reserve(size_t count) {
+    mKeys.reserve(count);
+    while (mSlots.size() < count * 2) grow();
+  }
 
  private:
   size_t slotOf(const void* address) const {

@@ -80,8 +80,8 @@ void ZRXSerializer::releaseConversions(bool withMetadata) {
   // breakCycles once the maps no longer hold it.
   std::vector<zr::ref<ZRXTaggedValue>> roots;
   roots.reserve(mImportedStructures.size() + mExportedObjects.size());
-  for (const auto& entry : mImportedStructures) roots.emplace_back(entry.first);
-  for (const auto& entry : mExportedObjects) roots.emplace_back(entry.second);
+  for (const auto& structure : mImportedStructures.keys()) roots.emplace_back(structure);
+  for (const auto& structure : mExportedObjects.partners()) roots.emplace_back(structure);
   mImportedStructures.clear();
   mExportedObjects.clear();
   if (withMetadata) {
@@ -170,28 +170,23 @@ void ZRXSerializer::registerImportedStructure(const ZRXStructure* st, zr::Object
   ZR_CHECK(st);
   ZR_CHECK(obj);
   ZR_CHECK(mImportedStructures.find(st) == mImportedStructures.end());
-  mImportedStructures.emplace(hold(st), obj);
+  mImportedStructures.insert(const_cast<ZRXStructure*>(st), obj);
 }
 
 void ZRXSerializer::registerExportedObject(const zr::Object* obj, ZRXStructure* st) {
   ZR_CHECK(obj);
   ZR_CHECK(st);
   ZR_CHECK(mExportedObjects.find(obj) == mExportedObjects.end());
-  mExportedObjects.emplace(hold(obj), st);
+  mExportedObjects.insert(const_cast<zr::Object*>(obj), st);
 }
 
+// Registration refuses a null partner, so a recorded pair always has both.
 zr::Object* ZRXSerializer::getImportedStructure(const ZRXStructure* st) const {
-  const auto it = mImportedStructures.find(st);
-  if (it == mImportedStructures.end()) return nullptr;
-  ZR_CHECK(it->second.get_writable() != NULL);
-  return it->second.get();
+  return mImportedStructures.find(st);
 }
 
 ZRXStructure* ZRXSerializer::getExportedObject(const zr::Object* obj) const {
-  const auto it = mExportedObjects.find(obj);
-  if (it == mExportedObjects.end()) return nullptr;
-  ZR_CHECK(it->second.get_writable() != NULL);
-  return it->second.get();
+  return mExportedObjects.find(obj);
 }
 
 std::string ZRXSerializer::generateID(const char* prefix) {
@@ -394,7 +389,7 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
   auto& top = document.structures();
   top.erase(std::remove_if(top.begin(), top.end(),
                            [this](const zr::ref<ZRXStructure>& structure) {
-                             return mImportedStructures.count(structure.get()) != 0;
+                             return mImportedStructures.contains(structure.get());
                            }),
             top.end());
   return mError == NoError ? object : nullptr;

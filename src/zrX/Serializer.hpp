@@ -23,7 +23,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,6 +33,7 @@
 #include "zrX/Document.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/Parser.hpp"
+#include "zrX/PointerIndex.hpp"
 #include "zrX/Registry.hpp"
 #include "zrX/RuntimeType.hpp"
 #include "zrX/Value.hpp"
@@ -179,23 +179,44 @@ class ZRX_API ZRXSerializer : public zr::Object {
   void setMaxDepth(int depth) { mMaxDepth = depth; }
 
  private:
-  // Orders handles and plain pointers alike by address, so a lookup with a borrowed (const)
-  // pointer builds no handle and touches no reference count.
-  struct IdentityLess {
-    using is_transparent = void;
-    template <class T>
-    static const void* address(const zr::ref<T>& handle) {
-      return handle.get();
+  // A map keyed by identity: each entry holds strong references on both partners. Lookups take a
+  // borrowed pointer and touch no reference count; entries keep their order of registration.
+  template <class Key, class Partner>
+  class IdentityMap {
+   public:
+    // The partner of `key`, or end() (null) when `key` is not recorded.
+    Partner* find(const void* key) const {
+      const uint32_t number = mIndex.find(key);
+      return number == PointerIndex::kNone ? nullptr : mPartners[number].get();
     }
-    static const void* address(const void* pointer) { return pointer; }
-    template <class A, class B>
-    bool operator()(const A& a, const B& b) const {
-      return std::less<const void*>()(address(a), address(b));
+    Partner* end() const { return nullptr; }
+    bool contains(const void* key) const { return mIndex.find(key) != PointerIndex::kNone; }
+    // False (and nothing changed) when `key` is recorded already.
+    bool insert(Key* key, Partner* partner) {
+      bool inserted = false;
+      mIndex.insert(key, &inserted);
+      if (!inserted) return false;
+      mKeys.emplace_back(key);
+      mPartners.emplace_back(partner);
+      return true;
     }
+    size_t size() const { return mKeys.size(); }
+    bool empty() const { return mKeys.empty(); }
+    const std::vector<zr::ref<Key>>& keys() const { return mKeys; }
+    const std::vector<zr::ref<Partner>>& partners() const { return mPartners; }
+    void clear() {
+      mIndex.clear();
+      mKeys.clear();
+      mPartners.clear();
+    }
+
+   private:
+    PointerIndex mIndex;
+    std::vector<zr::ref<Key>> mKeys;
+    std::vector<zr::ref<Partner>> mPartners;
   };
-  // Identity maps: each entry holds strong references on both partners.
-  using ImportedMap = std::map<zr::ref<ZRXStructure>, zr::ref<zr::Object>, IdentityLess>;
-  using ExportedMap = std::map<zr::ref<zr::Object>, zr::ref<ZRXStructure>, IdentityLess>;
+  using ImportedMap = IdentityMap<ZRXStructure, zr::Object>;
+  using ExportedMap = IdentityMap<zr::Object, ZRXStructure>;
 
   zr::ref<ZRXStructure> makeMetadataStructure() const;
   bool save(zr::VirtualFile* file, const zr::Object* object, bool resetFirst, Format format);

@@ -43,19 +43,27 @@ std::string describe(const ZRXTaggedValue* node) {
 
 void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
   ZR_CHECK(mIDSet);
-  if (hasOwnID(structure)) ++(*mIDSet)[structure->uid()];
+  const bool ownID = hasOwnID(structure);
+  uint32_t number = 0;
+  if (ownID) {
+    number = mIDSet->numberOf(structure->uid());
+    ++mIDSet->countAt(number);
+  }
   if (isVisited(structure)) {
-    if (!hasOwnID(structure)) {
+    if (!ownID) {
       recordFailure("VisitorIDCounter: structure " + describe(structure) +
                     " without an ID is reached a second time; only a structure with an ID can "
                     "be shared.");
     }
     return;
   }
-  if (hasOwnID(structure)) {
-    const auto owner = mOwners.emplace(structure->uid(), structure).first;
-    if (owner->second != structure) {
-      recordFailure("VisitorIDCounter: structures " + describe(owner->second) + " and " +
+  if (ownID) {
+    if (mOwners.size() <= number) mOwners.resize(mIDSet->size(), nullptr);
+    const ZRXStructure*& owner = mOwners[number];
+    if (!owner) {
+      owner = structure;
+    } else if (owner != structure) {
+      recordFailure("VisitorIDCounter: structures " + describe(owner) + " and " +
                     describe(structure) + " carry the same ID '" + structure->uid() +
                     "'; an ID can name one structure only.");
     }

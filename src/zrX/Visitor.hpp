@@ -13,11 +13,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "zrX/Export.hpp"
+#include "zrX/IDMaps.hpp"
 #include "zrX/PointerIndex.hpp"
 #include "zrX/RuntimeType.hpp"
 #include "zrX/Value.hpp"
@@ -27,9 +27,6 @@ namespace zrX {
 // Default limit of nesting, in levels of structures and lists (a top-level structure is level 1),
 // for the parsers and the walks.
 constexpr int kDefaultMaxDepth = 1000;
-
-// The ID-count map filled by VisitorIDCounter and read by the writers.
-using IDCountMap = std::map<std::string, int32_t>;
 
 class ZRX_API Visitor : public zr::Object {
   ZR_DECLARE_TYPE()
@@ -99,8 +96,9 @@ class ZRX_API VisitorIDCounter : public Visitor {
   void walkValue(const ZRXValue& value);
 
   IDCountMap* mIDSet = nullptr;
-  // The structure that carries each ID met so far, to tell a shared structure from a duplicate.
-  std::unordered_map<std::string, const ZRXStructure*> mOwners;
+  // By the number of each ID in the map: the structure that carries it, to tell a shared
+  // structure from a duplicate (null for IDs only named by ID values so far).
+  std::vector<const ZRXStructure*> mOwners;
 };
 
 }  // namespace zrX

@@ -233,13 +233,13 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::fail(const std::string& what) {
 
 ZRX_OUT_OF_LINE bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
   if (!mIDSet) return true;
-  auto found = mIDSet->find(id);
-  if (found == mIDSet->end()) {
+  const int32_t* found = mIDSet->find(id);
+  if (!found) {
     fail("ID " + quote(id) + " " + place() +
          " is missing from the ID counts; count the IDs of the same tree right before writing");
     return false;
   }
-  return found->second > 1;
+  return *found > 1;
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
@@ -285,10 +285,13 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   const std::string& id = structure->uid();
   if (!hasOwnID(structure) || !isIDReferenced(id)) return;
   if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
-  auto written = mWrittenIDs.emplace(id, structure);
-  if (!written.second && written.first->second != structure) {
+  bool fresh = false;
+  const uint32_t number = mWrittenIDs.insert(id, &fresh);
+  if (fresh) {
+    mWrittenOwners.push_back(structure);
+  } else if (mWrittenOwners[number] != structure) {
     fail("ID " + quote(id) + " " + place() + " is already the ID of " +
-         describe("structure", written.first->second) + "; an ID must name one structure");
+         describe("structure", mWrittenOwners[number]) + "; an ID must name one structure");
   }
   writeIndent();
   mOutput += "ID = ";
@@ -434,10 +437,10 @@ void VisitorExportToZRT::writeIDValue(const std::string& id) {
     fail("ID value " + quote(id) + " " + place() + " is not a valid ID");
   } else if (mIDSet && id != "#NULL") {
     // The count holds this value itself; below 2 no structure carries the ID.
-    auto found = mIDSet->find(id);
-    if (found == mIDSet->end()) {
+    const int32_t* found = mIDSet->find(id);
+    if (!found) {
       isIDReferenced(id);
-    } else if (found->second < 2) {
+    } else if (*found < 2) {
       fail("ID value " + quote(id) + " " + place() + " names no structure");
     }
   }

@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "zrX/Export.hpp"
 #include "zrX/Value.hpp"
@@ -125,7 +125,8 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   const ZRXStructure* mPlaceStructure = nullptr;
   const std::string* mPlaceKey = nullptr;
   // The structure each written ID member belongs to, to refuse one ID on two structures.
-  std::unordered_map<std::string, const ZRXStructure*> mWrittenIDs;
+  TextIndex mWrittenIDs;
+  std::vector<const ZRXStructure*> mWrittenOwners;  // by the number of the ID
 };
 
 }  // namespace zrX

@@ -13,15 +13,11 @@ ZR_DEFINE_TYPE(VisitorLinker, Visitor, "zrX::VisitorLinker")
 void VisitorLinkMapper::declareID(ZRXStructure* structure) {
   const std::string& id = structure->uid();
   if (id == "#NULL") return;
-  auto found = mLinkMap->find(id);
-  if (found == mLinkMap->end()) {
-    mLinkMap->emplace(id, structure);
-    return;
-  }
-  if (found->second.get() == structure) return;
+  const ZRXStructure* mapped = mLinkMap->insert(id, structure);
+  if (mapped == structure) return;
   mError = 1;
   zr::Log::error(zr::Say("ID '%s' used by '%s' is already assigned to another node '%s'!\n")
-                 << id << structure->tag() << found->second->tag());
+                 << id << structure->tag() << mapped->tag());
 }
 
 void VisitorLinkMapper::visitStructure(ZRXStructure* structure) {
@@ -62,8 +58,7 @@ void VisitorLinkMapper::walkValue(const ZRXValue& value) {
 
 ZRXStructure* VisitorLinker::link(const std::string& uid) {
   ZR_CHECK(mLinkMap);
-  auto found = mLinkMap->find(uid);
-  if (found != mLinkMap->end()) return found->second.get();
+  if (ZRXStructure* found = mLinkMap->find(uid)) return found;
   if (uid == "#NULL") return nullptr;
   mError = 1;
   zr::Log::error(zr::Say("Could not link ID '%s' to anything!\n") << uid);

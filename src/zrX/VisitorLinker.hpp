@@ -8,15 +8,13 @@
 // linking operation (Parser::link) on one thread.
 #pragma once
 
-#include <map>
 #include <string>
 
 #include "zrX/Export.hpp"
+#include "zrX/IDMaps.hpp"
 #include "zrX/Visitor.hpp"
 
 namespace zrX {
-
-using LinkMap = std::map<std::string, zr::ref<ZRXStructure>>;
 
 class ZRX_API VisitorLinkMapper : public Visitor {
   ZR_DECLARE_TYPE()

@@ -204,8 +204,8 @@ class Comparer {
   bool ids(const std::string& e, const std::string& a) {
     if (mOptions.ids == CompareOptions::IDs::Ignore || e == a) return true;
     if (mOptions.ids == CompareOptions::IDs::Referenced && a == "#NULL") {
-      auto found = mCounts.find(e);
-      if (found == mCounts.end() || found->second < 2) return true;
+      const int32_t* found = mCounts.find(e);
+      if (!found || *found < 2) return true;
     }
     return differ("structure ID", "'" + printable(e) + "'", "'" + printable(a) + "'");
   }

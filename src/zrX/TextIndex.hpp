@@ -1,0 +1,61 @@
+// TextIndex: numbers distinct texts 0, 1, 2, ... in the order they are first inserted; the text
+// counterpart of PointerIndex. It is the index behind the ID maps (IDMaps.hpp): structure IDs
+// counted while saving and mapped while linking, hundreds of thousands of them per document.
+//
+// Open addressing over plain arrays: the index keeps a copy of every text in one byte buffer (no
+// allocation per entry) and its hash beside it, so a lookup costs about one probe and one
+// comparison. The hash is seeded once per process, so a document cannot be built to make every
+// lookup collide. Not thread-safe; a value type.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zrX/Export.hpp"
+
+namespace zrX {
+
+class ZRX_API TextIndex {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  // The number of `text`, inserted now if it is new; `inserted` says which.
+  uint32_t insert(std::string_view text, bool* inserted);
+  // The number of `text`, or kNone.
+  uint32_t find(std::string_view text) const;
+
+  size_t size() const { return mKeys.size(); }
+  bool empty() const { return mKeys.empty(); }
+  std::string_view text(uint32_t index) const {
+    const Key& key = mKeys[index];
+    return std::string_view(mBytes.data() + key.offset, key.length);
+  }
+  void clear();
+  void reserve(size_t count);
+
+  // The seeded hash of the index; stable for the life of the process.
+  static uint64_t hash(std::string_view text);
+
+ private:
+  struct Key {
+    uint64_t hash;
+    size_t offset;
+    size_t length;
+  };
+  bool matches(uint32_t index, uint64_t hash, std::string_view text) const {
+    const Key& key = mKeys[index];
+    return key.hash == hash && key.length == text.size() &&
+           std::string_view(mBytes.data() + key.offset, key.length) == text;
+  }
+  void grow(size_t capacity);
+
+  std::string mBytes;
+  std::vector<Key> mKeys;
+  std::vector<uint32_t> mSlots;  // kNone or a number
+  size_t mMask = 0;
+};
+
+}  // namespace zrX
