@@ -78,14 +78,17 @@ void run(const char* shape, zr::Object* original, zrX::Registry* registry, const
       loaded = text ? s.loadZRT(in.get(), true) : s.loadZRB(in.get(), true);
       if (!loaded) std::exit(1);
     };
-    load();
-    const T* got =
-        loaded && loaded->isOfType(T::Type()) ? static_cast<const T*>(loaded.get()) : nullptr;
-    if (!shapes::equal(static_cast<const T*>(original), got)) {
-      std::printf("  round trip differs\n");
-      std::exit(1);
+    // The round trip is checked unless only other operations are asked for.
+    if (wanted(o.op, "load")) {
+      load();
+      const T* got =
+          loaded && loaded->isOfType(T::Type()) ? static_cast<const T*>(loaded.get()) : nullptr;
+      if (!shapes::equal(static_cast<const T*>(original), got)) {
+        std::printf("  round trip differs\n");
+        std::exit(1);
+      }
+      loaded = nullptr;
     }
-    loaded = nullptr;
     if (wanted(o.op, "load"))
       measure((std::string(f) + " load").c_str(), o.runs, load, [&] { loaded = nullptr; });
     loaded = nullptr;
@@ -97,8 +100,9 @@ void run(const char* shape, zr::Object* original, zrX::Registry* registry, const
     };
     if (wanted(o.op, "parse"))
       measure((std::string(f) + " doc parse").c_str(), o.runs, parse, [&] { doc.reset(); });
-    if (!doc) parse();
+    if (!doc && wanted(o.op, "write")) parse();
     auto write = [&] {
+      if (!doc) return;
       if (!zrX::writeDocument(out.get(), format, *doc).ok()) std::exit(1);
     };
     if (wanted(o.op, "write")) measure((std::string(f) + " doc write").c_str(), o.runs, write);
