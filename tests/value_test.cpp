@@ -344,7 +344,7 @@ TEST(Nodes, ConstructionDefaults) {
   EXPECT_EQ(plain->uid(), "#NULL");
   EXPECT_EQ(plain->tag(), "");
   EXPECT_TRUE(plain->value().empty());
-  EXPECT_GE(plain->value().capacity(), 16u);
+  EXPECT_GE(plain->value().capacity(), 8u);
   EXPECT_EQ(plain->lineNumber(), 0);
   ref<ZRXStructure> tagged(new ZRXStructure("<Mesh>"));
   EXPECT_EQ(tagged->tag(), "<Mesh>");
@@ -352,7 +352,7 @@ TEST(Nodes, ConstructionDefaults) {
 
   ref<ZRXList> list(new ZRXList("<L>"));
   EXPECT_EQ(list->tag(), "<L>");
-  EXPECT_GE(list->value().capacity(), 16u);
+  EXPECT_GE(list->value().capacity(), 8u);
   ref<ZRXRawtextBlock> noText(new ZRXRawtextBlock("<B>", nullptr));
   EXPECT_EQ(noText->value(), "");
   ref<ZRXRawtextBlock> text(new ZRXRawtextBlock(nullptr, "line 1\n  line 2"));

@@ -261,7 +261,12 @@ void ZRXTaggedValue::setTag(const char* tag) {
   mTag = tag;
 }
 
-ZRXStructure::ZRXStructure() : mID("#NULL") { mKeyValue.reserve(16); }
+namespace {
+// Room that structures and lists built by hand start with.
+constexpr size_t kInitialCapacity = 8;
+}  // namespace
+
+ZRXStructure::ZRXStructure() : mID("#NULL") { mKeyValue.reserve(kInitialCapacity); }
 
 ZRXStructure::ZRXStructure(const char* tag) : ZRXStructure() { setTag(tag); }
 
@@ -287,9 +292,15 @@ ZRXStructure& ZRXStructure::operator<<(const ZRXValue& value) {
   return *this;
 }
 
+ZRXStructure& ZRXStructure::operator<<(ZRXValue&& value) {
+  ZR_CHECK(!mKeyValue.empty());
+  mKeyValue.back().setValue(std::move(value));
+  return *this;
+}
+
 void ZRXStructure::acceptVisitor(Visitor* visitor) { visitor->visitStructure(this); }
 
-ZRXList::ZRXList(const char* tag) : ZRXTaggedValue(tag) { mValue.reserve(16); }
+ZRXList::ZRXList(const char* tag) : ZRXTaggedValue(tag) { mValue.reserve(kInitialCapacity); }
 
 ZRXList::ZRXList(const char* tag, size_t capacity) : ZRXTaggedValue(tag) {
   mValue.reserve(capacity);

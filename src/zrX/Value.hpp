@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "zrCore/Object.hpp"
@@ -222,14 +223,15 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
     ZRXValue& value() { return mValue; }
     const ZRXValue& value() const { return mValue; }
     void setValue(const ZRXValue& value) { mValue = value; }
+    void setValue(ZRXValue&& value) { mValue = std::move(value); }
 
    private:
     std::string mKey;
     ZRXValue mValue;
   };
 
-  // Both reserve room for 16 entries, so that building a structure entry by entry does not
-  // reallocate.
+  // Both reserve room for 8 entries, so that building a small structure entry by entry does not
+  // reallocate (a larger one grows by doubling).
   ZRXStructure();
   explicit ZRXStructure(const char* tag);
   // Reserves room for exactly `capacity` entries; `tag` may be null. The readers use it with 0:
@@ -245,8 +247,9 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
 
   // Appends an entry `key` = Integer 0; chain with a value: s << "count" << ZRXValue(3).
   ZRXStructure& operator<<(const char* key);
-  // Sets the value of the last entry; the structure must have one.
+  // Sets the value of the last entry; the structure must have one. A temporary value is moved in.
   ZRXStructure& operator<<(const ZRXValue& value);
+  ZRXStructure& operator<<(ZRXValue&& value);
 
   void acceptVisitor(Visitor* visitor) override;
 
@@ -258,7 +261,7 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
 class ZRX_API ZRXList : public ZRXTaggedValue {
   ZR_DECLARE_TYPE()
  public:
-  // Reserves room for 16 elements.
+  // Reserves room for 8 elements.
   explicit ZRXList(const char* tag = nullptr);
   // Reserves room for exactly `capacity` elements; `tag` may be null.
   ZRXList(const char* tag, size_t capacity);
