@@ -42,7 +42,8 @@ void measure(const char* what, int runs, const std::function<void()>& body,
     const auto t1 = std::chrono::steady_clock::now();
     if (i > 0) ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
   }
-  std::printf("  %-28s %9.2f ms\n", what, median(ms));
+  std::printf("  %-28s %9.2f ms  (min %.2f)\n", what, median(ms),
+              *std::min_element(ms.begin(), ms.end()));
   std::fflush(stdout);
 }
 

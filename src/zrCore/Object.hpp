@@ -45,6 +45,15 @@ class ZRCORE_API Object {
   }
   int referenceCount() const { return mReferenceCount.load(std::memory_order_relaxed); }
 
+  // For a collector of reference cycles only (zrX's breakCycles): it has the objects it touches to
+  // itself (one thread, nothing released meanwhile), reads and sets the count without destroying
+  // anything, and may borrow its top bits as marks while it runs, restoring the count before it
+  // returns.
+  int collectorCount() const { return mReferenceCount.load(std::memory_order_relaxed); }
+  void setCollectorCount(int count) const {
+    mReferenceCount.store(count, std::memory_order_relaxed);
+  }
+
  private:
   void destroy() const;
 

@@ -1,86 +1,109 @@
 #include "zrX/Cycles.hpp"
 
-#include "zrX/PointerIndex.hpp"
-
 namespace zrX {
 
 namespace {
 
-// Calls `f` with each structure or list node that `node` holds a reference on.
+// While the collector runs, the top bits of each reached node's count are its marks and the rest
+// is what remains of the count once the references from inside the subgraph are taken off.
+constexpr int kReached = 1 << 30;
+constexpr int kLive = 1 << 29;
+constexpr int kCount = kLive - 1;
+
+bool isStructure(const ZRXTaggedValue* node) {
+  return node->classType() == ZRXStructure::Type();
+}
+
+// Calls `f` with each structure or list value of `node` and the node it holds.
 template <class F>
-void forEachChild(ZRXTaggedValue* node, F&& f) {
-  auto visitValue = [&f](const ZRXValue& value) {
+void forEachChildValue(ZRXTaggedValue* node, F&& f) {
+  auto visitValue = [&f](ZRXValue& value) {
     if (value.type() == ZRXValue::Structure) {
-      if (ZRXStructure* child = value.getStructure()) f(child);
+      if (ZRXStructure* child = value.getStructure()) f(value, child);
     } else if (value.type() == ZRXValue::List) {
-      f(value.getList());
+      f(value, value.getList());
     }
   };
-  if (node->classType() == ZRXStructure::Type()) {
-    for (const ZRXStructure::KeyValue& entry : static_cast<ZRXStructure*>(node)->value())
+  if (isStructure(node)) {
+    for (ZRXStructure::KeyValue& entry : static_cast<ZRXStructure*>(node)->value())
       visitValue(entry.value());
   } else if (node->classType() == ZRXList::Type()) {
-    for (const ZRXValue& element : static_cast<ZRXList*>(node)->value()) visitValue(element);
+    for (ZRXValue& element : static_cast<ZRXList*>(node)->value()) visitValue(element);
   }
+}
+
+template <class F>
+void forEachChild(ZRXTaggedValue* node, F&& f) {
+  forEachChildValue(node, [&f](ZRXValue&, ZRXTaggedValue* child) { f(child); });
 }
 
 }  // namespace
 
+// The collector frees garbage nodes itself, so it needs to drop a value's node without releasing
+// it.
+class CycleCollector {
+ public:
+  static void forget(ZRXValue& value) {
+    value.mType = ZRXValue::Integer;
+    value.mUnion.mInteger = 0;
+  }
+};
+
 void breakCycles(const std::vector<zr::ref<ZRXTaggedValue>>& roots) {
-  // 1. The subgraph: every structure and list reachable from the roots, numbered, with the
-  //    number of references each receives from inside it.
-  PointerIndex index;
+  // 1. Reach every structure and list from the roots (breadth first, `nodes` is the queue), taking
+  //    one off a node's count for each reference it receives from inside the subgraph or from
+  //    `roots`. No hash table: the marks live in the counts.
   std::vector<ZRXTaggedValue*> nodes;
-  std::vector<int> internal;  // references from inside the subgraph and from the roots
-  std::vector<uint32_t> pending;
-  auto reach = [&](ZRXTaggedValue* node) {
-    bool inserted = false;
-    const uint32_t number = index.insert(node, &inserted);
-    if (inserted) {
+  auto reach = [&nodes](ZRXTaggedValue* node) {
+    int count = node->collectorCount();
+    if (!(count & kReached)) {
+      count |= kReached;
       nodes.push_back(node);
-      internal.push_back(0);
-      pending.push_back(number);
     }
-    ++internal[number];
+    node->setCollectorCount(count - 1);
   };
   for (const zr::ref<ZRXTaggedValue>& root : roots)
     if (root) reach(root.get());
-  while (!pending.empty()) {
-    ZRXTaggedValue* node = nodes[pending.back()];
-    pending.pop_back();
-    forEachChild(node, reach);
-  }
+  for (size_t i = 0; i < nodes.size(); ++i) forEachChild(nodes[i], reach);
 
-  // 2. A node with more references than the subgraph accounts for is held from outside: it and
-  //    everything it reaches stay as they are.
-  std::vector<bool> live(nodes.size(), false);
-  for (uint32_t number = 0; number < nodes.size(); ++number) {
-    if (live[number] || nodes[number]->referenceCount() <= internal[number]) continue;
-    live[number] = true;
-    pending.push_back(number);
+  // 2. A node with references left is held from outside: it and everything it reaches stay (are
+  //    live). Every other node is garbage: only the subgraph and `roots` refer to it.
+  std::vector<ZRXTaggedValue*> pending;
+  auto keep = [&pending](ZRXTaggedValue* node) {
+    const int count = node->collectorCount();
+    if (count & kLive) return;
+    node->setCollectorCount(count | kLive);
+    pending.push_back(node);
+  };
+  for (ZRXTaggedValue* node : nodes) {
+    if ((node->collectorCount() & kCount) == 0) continue;
+    keep(node);
     while (!pending.empty()) {
-      ZRXTaggedValue* node = nodes[pending.back()];
+      ZRXTaggedValue* next = pending.back();
       pending.pop_back();
-      forEachChild(node, [&](ZRXTaggedValue* child) {
-        const uint32_t c = index.find(child);
-        if (!live[c]) {
-          live[c] = true;
-          pending.push_back(c);
-        }
-      });
+      forEachChild(next, keep);
     }
   }
 
-  // 3. Empty the rest. Hold each one while clearing, so none is freed under our feet.
-  std::vector<zr::ref<ZRXTaggedValue>> garbage;
-  for (uint32_t number = 0; number < nodes.size(); ++number)
-    if (!live[number]) garbage.emplace_back(nodes[number]);
-  for (zr::ref<ZRXTaggedValue>& node : garbage) {
-    if (node->classType() == ZRXStructure::Type()) {
-      static_cast<ZRXStructure*>(node.get())->value().clear();
-    } else {
-      static_cast<ZRXList*>(node.get())->value().clear();
+  // 3. `roots` keeps its references: give them back to the counts.
+  for (const zr::ref<ZRXTaggedValue>& root : roots)
+    if (root) root->setCollectorCount(root->collectorCount() + 1);
+
+  // 4. A live node gives its children back what step 1 took. A garbage node lets go of its
+  //    children without touching them: a live child keeps the lower count (the reference is gone
+  //    with the garbage node), a garbage child is freed here too. So a garbage node's count is
+  //    what `roots` holds of it; it is freed now when that is nothing, else when `roots` goes.
+  for (ZRXTaggedValue* node : nodes) {
+    const int count = node->collectorCount();
+    node->setCollectorCount(count & kCount);
+    if (count & kLive) {
+      forEachChild(node, [](ZRXTaggedValue* child) {
+        child->setCollectorCount(child->collectorCount() + 1);
+      });
+      continue;
     }
+    forEachChildValue(node, [](ZRXValue& value, ZRXTaggedValue*) { CycleCollector::forget(value); });
+    if ((count & kCount) == 0) delete node;
   }
 }
 

@@ -158,6 +158,8 @@ class ZRX_API ZRXValue {
   static bool isNodeType(EType type) { return type >= RawtextBlock; }
 
  private:
+  friend class CycleCollector;  // drops the node of a value whose node it frees itself
+
   const std::string& setText(EType type, std::string* text);
   void setNode(EType type, zr::Object* node);
   zr::Object* node() const;
