@@ -10,9 +10,7 @@ constexpr int kReached = 1 << 30;
 constexpr int kLive = 1 << 29;
 constexpr int kCount = kLive - 1;
 
-bool isStructure(const ZRXTaggedValue* node) {
-  return node->classType() == ZRXStructure::Type();
-}
+bool isStructure(const ZRXTaggedValue* node) { return node->classType() == ZRXStructure::Type(); }
 
 // Calls `f` with each structure or list value of `node` and the node it holds.
 template <class F>
@@ -102,7 +100,8 @@ void breakCycles(const std::vector<zr::ref<ZRXTaggedValue>>& roots) {
       });
       continue;
     }
-    forEachChildValue(node, [](ZRXValue& value, ZRXTaggedValue*) { CycleCollector::forget(value); });
+    forEachChildValue(node,
+                      [](ZRXValue& value, ZRXTaggedValue*) { CycleCollector::forget(value); });
     if ((count & kCount) == 0) delete node;
   }
 }

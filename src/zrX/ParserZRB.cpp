@@ -15,6 +15,8 @@ ZR_DEFINE_TYPE(ParserZRB, Parser, "zrX::ParserZRB")
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
+// The most entries or elements a structure or list makes room for before they arrive.
+constexpr int64_t kReservedEntries = 64;
 constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 uint32_t loadLittleEndian32(const uint8_t* in) {
@@ -234,29 +236,49 @@ bool ParserZRB::parse() {
 
 // Chunks -----------------------------------------------------------------------------------------
 
+bool ParserZRB::readShared(TextRef* text) {
+  if (!readString(&mScratch)) return false;
+  *text = mTexts.get(mScratch);
+  return true;
+}
+
+bool ParserZRB::readTag(ZRXTaggedValue* node) {
+  TextRef tag;
+  if (!readShared(&tag)) return false;
+  node->setTag(std::move(tag));
+  return true;
+}
+
 bool ParserZRB::readStructure(ZRXStructure* structure) {
   int64_t count = 0;
-  if (!readString(&structure->tag()) || !readString(&mScratch)) return false;
+  if (!readTag(structure) || !readString(&mScratch)) return false;
   structure->setID(mScratch);
   if (!readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 3)) return false;
   std::vector<ZRXStructure::KeyValue>& entries = structure->value();
+  // Room for the announced entries, up to a bound: a count is only a claim until the entries
+  // have arrived, and nested claims must not add up beyond the file.
+  entries.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
     // Entries grow as they arrive; the reference stays valid while nested nodes are read.
     entries.emplace_back();
     ZRXStructure::KeyValue& entry = entries.back();
-    if (!readString(&entry.key()) || !readValue(&entry.value())) return false;
+    TextRef key;
+    if (!readShared(&key)) return false;
+    entry.setKey(std::move(key));
+    if (!readValue(&entry.value())) return false;
   }
   return true;
 }
 
 bool ParserZRB::readList(ZRXList* list) {
   int64_t count = 0;
-  if (!readString(&list->tag()) || !readInteger(&count)) return false;
+  if (!readTag(list) || !readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 2)) return false;
   std::vector<ZRXValue>& elements = list->value();
+  elements.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
     elements.emplace_back();
     if (!readValue(&elements.back())) return false;
@@ -330,13 +352,13 @@ bool ParserZRB::readReal(ZRXValue* value) {
 
 bool ParserZRB::readRawtextBlock(ZRXValue* value) {
   ZRXRawtextBlock* block = value->setRawtextBlock(new ZRXRawtextBlock);
-  return readString(&block->tag()) && readString(&block->value());
+  return readTag(block) && readString(&block->value());
 }
 
 bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
   ZRXArrayReal* array = value->setArrayReal(new ZRXArrayReal);
   int64_t count = 0;
-  if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
+  if (!readTag(array) || !readInteger(&count) || count < 0) return false;
   if (!fits(count, doubles ? 8 : 4)) return false;
   std::vector<double>& out = array->value();
   out.resize(static_cast<size_t>(count));
@@ -376,7 +398,7 @@ bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
 bool ParserZRB::readArrayInteger(ZRXValue* value) {
   ZRXArrayInteger* array = value->setArrayInteger(new ZRXArrayInteger);
   int64_t count = 0;
-  if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
+  if (!readTag(array) || !readInteger(&count) || count < 0) return false;
   if (count == 0) return true;  // no byte count follows
   int64_t blockSize = 0;
   if (!readInteger(&blockSize) || blockSize < 0 || !fits(blockSize, 1)) return false;

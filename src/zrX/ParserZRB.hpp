@@ -72,6 +72,9 @@ class ZRX_API ParserZRB : public Parser {
   bool readChunk(uint8_t* code) { return readByte(code); }
   bool readInteger(int64_t* value);
   bool readString(std::string* text);
+  // A tag or key, shared with the equal texts read before.
+  bool readShared(TextRef* text);
+  bool readTag(ZRXTaggedValue* node);
   bool readValue(ZRXValue* value);
   bool readList(ZRXList* list);
   bool readStructure(ZRXStructure* structure);
@@ -95,6 +98,7 @@ class ZRX_API ParserZRB : public Parser {
   bool mInputStarted = false;
   int mDepth = 0;
   std::string mScratch;
+  TextCache mTexts;
 };
 
 }  // namespace zrX

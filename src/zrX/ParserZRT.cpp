@@ -188,6 +188,12 @@ bool ParserZRT::parse() {
   }
 }
 
+void ParserZRT::takePendingTag(ZRXTaggedValue* node) {
+  if (mPendingTag.empty()) return;
+  node->setTag(mTexts.get(mPendingTag));
+  mPendingTag.clear();
+}
+
 ZRX_NOINLINE bool ParserZRT::enterLevel() {
   if (++mDepth <= mMaxDepth) return true;
   zr::Log::error(zr::Say("Line %n : nesting deeper than %n levels of structures and lists.\n")
@@ -198,10 +204,7 @@ ZRX_NOINLINE bool ParserZRT::enterLevel() {
 bool ParserZRT::parseStructure(ZRXStructure* object) {
   const LevelGuard level(mDepth);
   if (!enterLevel()) return false;
-  if (!mPendingTag.empty()) {
-    object->tag().swap(mPendingTag);
-    mPendingTag.clear();
-  }
+  takePendingTag(object);
   for (;;) {
     if (!getToken()) return false;
     if (mToken.mType == Token::TOKEN_RIGHT_BRACE) return true;
@@ -222,7 +225,7 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
     // Only this structure's own entries grow while the reference is in use; nested steps fill
     // other nodes.
     ZRXStructure::KeyValue& entry = object->value().back();
-    entry.setKey(mToken.mText);
+    entry.setKey(mTexts.get(mToken.mText));
     if (!getToken() || mToken.mType != Token::TOKEN_EQUALS) return false;
     if (!getToken()) return false;
     entry.value().setLineNumber(mTokenizer->lineNumber());
@@ -238,10 +241,7 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
 bool ParserZRT::parseList(ZRXList* list) {
   const LevelGuard level(mDepth);
   if (!enterLevel()) return false;
-  if (!mPendingTag.empty()) {
-    list->tag().swap(mPendingTag);
-    mPendingTag.clear();
-  }
+  takePendingTag(list);
   for (;;) {
     if (!getToken()) return false;
     if (mToken.mType == Token::TOKEN_RIGHT_BRACKET) {
@@ -328,8 +328,7 @@ ZRX_NOINLINE bool ParserZRT::parseRawtextValue(ZRXValue& value) {
   const int line = mTokenizer->lineNumber();
   if (!getToken() || mToken.mType != Token::TOKEN_RAWTEXT) return false;
   ZRXRawtextBlock* block = value.setRawtextBlock(new ZRXRawtextBlock());
-  block->tag().swap(mPendingTag);
-  mPendingTag.clear();
+  takePendingTag(block);
   block->setLineNumber(line);
   block->value().swap(mToken.mText);
   return getToken() && mToken.mType == Token::TOKEN_RAWTEXT_CLOSE;
@@ -338,15 +337,12 @@ ZRX_NOINLINE bool ParserZRT::parseRawtextValue(ZRXValue& value) {
 bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
   // Whenever this returns with an array, a pending tag becomes the array's.
   struct ConsumeTag {
+    ParserZRT* parser;
     zr::ref<ZRXArray>& arr;
-    std::string& tag;
     ~ConsumeTag() {
-      if (arr && !tag.empty()) {
-        arr->tag().swap(tag);
-        tag.clear();
-      }
+      if (arr) parser->takePendingTag(arr.get());
     }
-  } consumeTag{arr, mPendingTag};
+  } consumeTag{this, arr};
 
   if (!getToken()) return false;
   if (mToken.mType == Token::TOKEN_RIGHT_PAREN) {

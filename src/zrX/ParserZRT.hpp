@@ -63,11 +63,14 @@ class ZRX_API ParserZRT : public Parser {
   bool parseRawtextValue(ZRXValue& value);
   // Counts one more level of nesting; false (with the message) beyond maxDepth().
   bool enterLevel();
+  // A pending tag becomes `node`'s.
+  void takePendingTag(ZRXTaggedValue* node);
 
   std::string mPendingTag;
   zr::ref<ZRTTokenizer> mTokenizer;
   ZRTToken mToken;
   int mDepth = 0;
+  TextCache mTexts;  // the tags and keys read so far
 };
 
 }  // namespace zrX
