@@ -110,17 +110,16 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
   }
 
   document.setHeader(parser->version(), parser->encoding());
+  // Linked before the structures move: the parser knows where the references of its tree are.
+  ReadStatus status = ReadStatus::Ok;
+  if (parsed) {
+    document.metadata() = parser->metadata();
+    if (options.link && !parser->linkParsed()) status = ReadStatus::LinkError;
+  }
   auto& structures = document.structures();
-  const size_t first = structures.size();
   structures.insert(structures.end(), parser->structures().begin(), parser->structures().end());
   parser->structures().clear();
-  if (!parsed) return ReadStatus::ParseError;
-
-  document.metadata() = parser->metadata();
-  if (!options.link) return ReadStatus::Ok;
-  std::vector<zr::ref<ZRXTaggedValue>> nodes(
-      structures.begin() + static_cast<std::ptrdiff_t>(first), structures.end());
-  return Parser::link(nodes, options.maxDepth) ? ReadStatus::Ok : ReadStatus::LinkError;
+  return parsed ? status : ReadStatus::ParseError;
 }
 
 WriteResult writeStructures(zr::VirtualFile* file, Format format,

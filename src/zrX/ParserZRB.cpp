@@ -190,6 +190,7 @@ bool ParserZRB::parse() {
   mInputFile->close();
   mInputFile->open(zr::VirtualFile::ReadOnly);  // a file that cannot open fails the header read
   mMetadata.clear();
+  forgetRecords();
   mVersion = 0;
   mEncoding.clear();
   startInput();
@@ -215,6 +216,8 @@ bool ParserZRB::parse() {
       return false;
     }
     zr::ref<ZRXStructure> structure(new ZRXStructure(nullptr, 0));
+    recordTopLevel(structure.get());
+    recordStructure(structure.get());
     mFailOffset = -1;
     bool ok = mDepth < mMaxDepth;
     if (ok) {
@@ -268,6 +271,7 @@ bool ParserZRB::readStructure(ZRXStructure* structure) {
     if (!readShared(&key)) return false;
     entry.setKey(std::move(key));
     if (!readValue(&entry.value())) return false;
+    if (entry.value().type() == ZRXValue::ID) recordIDValue(structure, static_cast<size_t>(i));
   }
   return true;
 }
@@ -282,6 +286,7 @@ bool ParserZRB::readList(ZRXList* list) {
   for (int64_t i = 0; i < count; ++i) {
     elements.emplace_back();
     if (!readValue(&elements.back())) return false;
+    if (elements.back().type() == ZRXValue::ID) recordIDValue(list, static_cast<size_t>(i));
   }
   return true;
 }
@@ -294,9 +299,14 @@ bool ParserZRB::readValue(ZRXValue* value) {
     case ChunkList: {
       if (mDepth >= mMaxDepth) return false;
       ++mDepth;
-      const bool ok = code == ChunkStructure
-                          ? readStructure(value->setStructure(new ZRXStructure(nullptr, 0)))
-                          : readList(value->setList(new ZRXList(nullptr, 0)));
+      bool ok;
+      if (code == ChunkStructure) {
+        ZRXStructure* structure = value->setStructure(new ZRXStructure(nullptr, 0));
+        recordStructure(structure);
+        ok = readStructure(structure);
+      } else {
+        ok = readList(value->setList(new ZRXList(nullptr, 0)));
+      }
       --mDepth;
       return ok;
     }

@@ -146,6 +146,7 @@ bool ParserZRT::parseHeader() {
 bool ParserZRT::parse() {
   const CloseFile closeFile(mTokenizer->file());
   mMetadata.clear();
+  forgetRecords();
   if (!parseHeader()) {
     zr::Log::error(zr::Say("Line %n : error parsing ZRT header at '%s'.\n")
                    << mTokenizer->lineNumber() << mToken.mText);
@@ -174,6 +175,8 @@ bool ParserZRT::parse() {
     }
     zr::ref<ZRXStructure> structure = new ZRXStructure(nullptr, 0);
     structure->setLineNumber(mTokenizer->lineNumber());
+    recordTopLevel(structure.get());
+    recordStructure(structure.get());
     mDepth = 0;
     if (!parseStructure(structure.get())) {
       if (!mToken.mText.empty()) {
@@ -235,6 +238,7 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
       if (!getToken()) return false;
     }
     if (!parseValue(entry.value())) return false;
+    if (entry.value().type() == ZRXValue::ID) recordIDValue(object, object->value().size() - 1);
   }
 }
 
@@ -259,6 +263,7 @@ bool ParserZRT::parseList(ZRXList* list) {
     ZRXValue& value = list->value().back();
     value.setLineNumber(mTokenizer->lineNumber());
     if (!parseValue(value)) return false;
+    if (value.type() == ZRXValue::ID) recordIDValue(list, list->value().size() - 1);
   }
 }
 
@@ -267,6 +272,7 @@ bool ParserZRT::parseValue(ZRXValue& value) {
     case Token::TOKEN_LEFT_BRACE: {
       ZRXStructure* structure = value.setStructure(new ZRXStructure(nullptr, 0));
       structure->setLineNumber(mTokenizer->lineNumber());
+      recordStructure(structure);
       return parseStructure(structure);
     }
     case Token::TOKEN_LEFT_BRACKET: {
