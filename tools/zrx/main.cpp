@@ -1,5 +1,5 @@
-// zrx: inspect, check and convert ZRX documents (ZRT text and ZRB binary) at the document level,
-// without class wrappers. `zrx --help` lists the commands.
+// zrx: inspect, check and convert ZRX documents (ZRT text, ZRB binary, and their JSON form) at
+// the document level, without class wrappers. `zrx --help` lists the commands.
 //
 // Output: results on standard output, every complaint on standard error as one line naming the
 // file ("FILE: ..."); the library's messages are passed through the same way. Documents are read
@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "DocumentFile.hpp"
 #include "DocumentStats.hpp"
+#include "Text.hpp"
 #include "zrX/zrX.hpp"
 
 namespace {
@@ -22,16 +24,17 @@ constexpr int kFailed = 1;  // a document is bad, or could not be written
 constexpr int kUsage = 2;   // the command line is wrong
 
 const char* const kUsageText =
-    "zrx - inspect, check and convert ZRX documents (ZRT text, ZRB binary)\n"
+    "zrx - inspect, check and convert ZRX documents (ZRT text, ZRB binary, JSON)\n"
     "\n"
     "Usage:\n"
-    "  zrx info FILE...                    format, header, metadata and counts of each document\n"
-    "  zrx check FILE...                   parse and link each document; \"FILE: ok\" or errors\n"
-    "  zrx convert IN OUT [--to zrt|zrb]   write IN's document to OUT as ZRT or ZRB\n"
-    "  zrx dump FILE                       print the document as ZRT text\n"
+    "  zrx info FILE...              format, header, metadata and counts of each document\n"
+    "  zrx check FILE...             parse and link each document; \"FILE: ok\" or errors\n"
+    "  zrx convert IN OUT [--to F]   write IN's document to OUT in format F: zrt, zrb or json\n"
+    "  zrx dump FILE                 print the document as ZRT text\n"
     "  zrx help [COMMAND], zrx [COMMAND] --help\n"
     "\n"
-    "The format of a file is told by its first bytes, not by its name. \"--\" ends the options.\n"
+    "Every command reads all three formats. The format of a file is told by its first bytes, not\n"
+    "by its name (a JSON document starts with \"{\"). \"--\" ends the options.\n"
     "Exit status: 0 when everything succeeded, 1 when a file is missing or bad or could not be\n"
     "written, 2 when the command line is wrong.\n";
 
@@ -53,14 +56,17 @@ const char* const kCheckHelp =
     "binary). The exit status is 0 only when every file is good.\n";
 
 const char* const kConvertHelp =
-    "Usage: zrx convert IN OUT [--to zrt|zrb]\n"
+    "Usage: zrx convert IN OUT [--to zrt|zrb|json]\n"
     "\n"
-    "Reads IN in either format, checks that its references resolve, and writes the same tree to\n"
-    "OUT in the format given by --to, or else by OUT's extension (.zrt or .zrb): the same\n"
-    "structures, IDs and sharing, with the metadata block first. Text keeps only the IDs that\n"
-    "something refers to. A tree the target format cannot hold (in text: reals that are not\n"
-    "finite, NUL bytes in strings, keys or tags that are not ZRT names, ...) is refused with the\n"
-    "writer's message; OUT is then left untouched, as it is whenever the conversion fails.\n";
+    "Reads IN in any format, checks that its references resolve, and writes the same tree to OUT\n"
+    "in the format given by --to, or else by OUT's extension (.zrt, .zrb or .json): the same\n"
+    "structures, IDs and sharing, with the metadata block first and its entries in IN's order.\n"
+    "Text keeps only the IDs that something refers to. JSON holds everything ZRB holds, so\n"
+    "ZRB -> JSON -> ZRB gives the same bytes (the README describes the JSON form). A tree the\n"
+    "target format cannot hold (in text: reals that are not finite, NUL bytes in strings, keys\n"
+    "or tags that are not ZRT names, ...) is refused with the writer's message; OUT is then left\n"
+    "untouched, as it is whenever the conversion fails. Bad JSON is reported with its line and\n"
+    "column.\n";
 
 const char* const kDumpHelp =
     "Usage: zrx dump FILE\n"
@@ -106,15 +112,16 @@ int parseArguments(const std::string& command, const std::vector<std::string>& a
       parsed.help = true;
     } else if (command == "convert" && (a == "--to" || a.rfind("--to=", 0) == 0)) {
       if (a == "--to") {
-        if (i + 1 >= args.size()) return usageError("convert: --to needs zrt or zrb");
+        if (i + 1 >= args.size()) return usageError("convert: --to needs zrt, zrb or json");
         parsed.to = args[++i];
       } else {
         parsed.to = a.substr(5);
       }
-      if (parsed.to != "zrt" && parsed.to != "zrb")
-        return usageError("convert: --to takes zrt or zrb, not '" + parsed.to + "'");
+      if (parsed.to != "zrt" && parsed.to != "zrb" && parsed.to != "json")
+        return usageError("convert: --to takes zrt, zrb or json, not '" +
+                          zrxtool::safeText(parsed.to) + "'");
     } else {
-      return usageError(command + ": unknown option '" + a + "'");
+      return usageError(command + ": unknown option '" + zrxtool::safeText(a) + "'");
     }
   }
   return kOk;
@@ -123,8 +130,8 @@ int parseArguments(const std::string& command, const std::vector<std::string>& a
 // Reads `path` into `document`, linked when `link` is set. Prints one line and returns false when
 // the file is missing, unreadable or not a ZRX document; the reader's and the linker's messages
 // when it is bad.
-bool readFile(const std::string& path, zrX::Document& document, bool link,
-              zrX::Format* format = nullptr, int64_t* size = nullptr) {
+bool readFile(const std::string& path, zrxtool::ToolDocument& document, bool link,
+              zrxtool::FileFormat* format = nullptr, int64_t* size = nullptr) {
   gCurrentFile = path;
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
@@ -151,17 +158,15 @@ bool readFile(const std::string& path, zrX::Document& document, bool link,
     std::fprintf(stderr, "%s: cannot be read\n", path.c_str());
     return false;
   }
-  const zrX::Format detected = zrX::detectFormat(file.get());
+  const zrxtool::FileFormat detected = zrxtool::detectFileFormat(file.get());
   if (format) *format = detected;
   if (size) *size = file->size();
-  if (detected == zrX::Format::Unknown) {
-    std::fprintf(stderr, "%s: not a ZRX document (neither ZRT text nor ZRB binary)\n",
+  if (detected == zrxtool::FileFormat::Unknown) {
+    std::fprintf(stderr, "%s: not a ZRX document (neither ZRT text, ZRB binary nor JSON)\n",
                  path.c_str());
     return false;
   }
-  zrX::ReadOptions options;
-  options.link = link;
-  return zrX::readDocument(file.get(), detected, document, options) == zrX::ReadStatus::Ok;
+  return zrxtool::readDocumentFile(file.get(), detected, document, link);
 }
 
 void printCount(const char* label, uint64_t count) {
@@ -177,8 +182,8 @@ int info(const std::vector<std::string>& files) {
   int status = kOk;
   bool first = true;
   for (const std::string& path : files) {
-    zrxtool::UnlinkedDocument document;
-    zrX::Format format = zrX::Format::Unknown;
+    zrxtool::ToolDocument document;
+    zrxtool::FileFormat format = zrxtool::FileFormat::Unknown;
     int64_t size = 0;
     if (!readFile(path, document, false, &format, &size)) {
       status = kFailed;
@@ -188,15 +193,15 @@ int info(const std::vector<std::string>& files) {
     first = false;
     const zrxtool::TreeCounts c = zrxtool::countTree(document);
     std::printf("%s\n", path.c_str());
-    std::printf("  %-21s %s\n", "format:", zrX::formatName(format));
+    std::printf("  %-21s %s\n", "format:", zrxtool::fileFormatName(format));
     std::printf("  %-21s %u\n", "version:", static_cast<unsigned>(document.version()));
     std::printf("  %-21s %s\n", "encoding:", zrxtool::printable(document.encoding()).c_str());
     std::printf("  %-21s %lld bytes\n", "file size:", static_cast<long long>(size));
     std::printf("  %-21s %zu %s\n", "metadata:", document.metadata().size(),
                 document.metadata().size() == 1 ? "entry" : "entries");
-    for (const auto& [key, value] : document.metadata())
+    for (const std::string& key : document.orderedMetadataKeys())
       std::printf("    %s = %s\n", zrxtool::printable(key).c_str(),
-                  zrxtool::describeValue(value).c_str());
+                  zrxtool::describeValue(document.metadata().at(key)).c_str());
     printCount("top-level structures:", document.structures().size());
     printCount("structures:", c.structures);
     printCount("lists:", c.lists);
@@ -213,7 +218,7 @@ int info(const std::vector<std::string>& files) {
 int check(const std::vector<std::string>& files) {
   int status = kOk;
   for (const std::string& path : files) {
-    zrX::Document document;
+    zrxtool::ToolDocument document;
     if (readFile(path, document, true)) {
       std::printf("%s: ok\n", path.c_str());
     } else {
@@ -243,23 +248,25 @@ int convert(const Arguments& args) {
   if (args.operands.size() != 2) return usageError("convert needs IN and OUT");
   const std::string& in = args.operands[0];
   const std::string& out = args.operands[1];
-  zrX::Format target = args.to == "zrt"   ? zrX::Format::ZRT
-                       : args.to == "zrb" ? zrX::Format::ZRB
-                                          : zrX::formatFromExtension(out);
-  if (target == zrX::Format::Unknown)
-    return usageError("convert: cannot tell the format of '" + out + "'; use --to zrt|zrb");
+  using zrxtool::FileFormat;
+  const FileFormat target = args.to == "zrt"    ? FileFormat::ZRT
+                            : args.to == "zrb"  ? FileFormat::ZRB
+                            : args.to == "json" ? FileFormat::JSON
+                                                : zrxtool::formatFromExtension(out);
+  if (target == FileFormat::Unknown)
+    return usageError("convert: cannot tell the format of '" + out + "'; use --to zrt|zrb|json");
 
   // The tree is written as read, references as references, so a structure stays where the file
   // has it; the references are verified as linking would.
-  zrxtool::UnlinkedDocument document;
+  zrxtool::ToolDocument document;
   if (!readFile(in, document, false)) return kFailed;
   if (!zrxtool::verifyLinks(document)) return kFailed;
   if (!writablePlace(out)) return kFailed;
   zr::ref<zr::DiskFile> file = new zr::DiskFile(zr::String(out));
-  const zrX::WriteResult result = zrX::writeDocument(file.get(), target, document);
+  const zrX::WriteResult result = zrxtool::writeDocumentFile(file.get(), target, document);
   if (result.status == zrX::WriteStatus::Refused) {
-    std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(), zrX::formatName(target),
-                 result.message.c_str());
+    std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(),
+                 zrxtool::fileFormatName(target), result.message.c_str());
   } else if (result.status == zrX::WriteStatus::WriteError) {
     std::fprintf(stderr, "%s: writing failed: %s\n", out.c_str(), result.message.c_str());
   }
@@ -296,10 +303,11 @@ class StandardOutput : public zr::VirtualFile {
 
 int dump(const std::vector<std::string>& files) {
   if (files.size() != 1) return usageError("dump takes exactly one FILE");
-  zrxtool::UnlinkedDocument document;
+  zrxtool::ToolDocument document;
   if (!readFile(files[0], document, false)) return kFailed;
   zr::ref<StandardOutput> output = new StandardOutput;
-  const zrX::WriteResult result = zrX::writeDocument(output.get(), zrX::Format::ZRT, document);
+  const zrX::WriteResult result =
+      zrxtool::writeDocumentFile(output.get(), zrxtool::FileFormat::ZRT, document);
   if (result.status == zrX::WriteStatus::Refused)
     std::fprintf(stderr, "%s: cannot be written as ZRT: %s\n", files[0].c_str(),
                  result.message.c_str());
