@@ -161,10 +161,10 @@ TEST_F(ToolTest, HelpForTheToolAndEachCommand) {
     const Outcome run = zrx({flag});
     EXPECT_EQ(run.status, 0) << flag;
     EXPECT_EQ(run.err, "") << flag;
-    for (const char* command : {"zrx info", "zrx check", "zrx convert", "zrx dump"})
+    for (const char* command : {"zrx info", "zrx check", "zrx convert", "zrx dump", "zrx diff"})
       EXPECT_NE(run.out.find(command), std::string::npos) << flag << " lacks " << command;
   }
-  for (const char* command : {"info", "check", "convert", "dump"}) {
+  for (const char* command : {"info", "check", "convert", "dump", "diff"}) {
     const Outcome run = zrx({command, "--help"});
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_EQ(run.err, "") << command;
@@ -187,7 +187,7 @@ TEST_F(ToolTest, WrongCommandLinesGiveOneLineAndStatus2) {
       {{}, "zrx: no command given"},
       {{"frob"}, "zrx: unknown command 'frob'"},
       {{"--frob"}, "zrx: unknown option '--frob'"},
-      {{"help", "frob"}, "zrx: help takes one of: info check convert dump"},
+      {{"help", "frob"}, "zrx: help takes one of: info check convert dump diff"},
       {{"info"}, "zrx: info needs a FILE"},
       {{"check"}, "zrx: check needs a FILE"},
       {{"dump"}, "zrx: dump needs a FILE"},

@@ -6,12 +6,14 @@
 // without linking (ID references stay ID values), so `convert` and `dump` write the structures
 // where the file has them; `check` links, and `convert` verifies the references as linking would.
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "DocumentDiff.hpp"
 #include "DocumentFile.hpp"
 #include "DocumentStats.hpp"
 #include "Text.hpp"
@@ -31,12 +33,13 @@ const char* const kUsageText =
     "  zrx check FILE...             parse and link each document; \"FILE: ok\" or errors\n"
     "  zrx convert IN OUT [--to F]   write IN's document to OUT in format F: zrt, zrb or json\n"
     "  zrx dump FILE                 print the document as ZRT text\n"
+    "  zrx diff A B [OPTION]...      compare two documents: one line per difference\n"
     "  zrx help [COMMAND], zrx [COMMAND] --help\n"
     "\n"
     "Every command reads all three formats. The format of a file is told by its first bytes, not\n"
     "by its name (a JSON document starts with \"{\"). \"--\" ends the options.\n"
     "Exit status: 0 when everything succeeded, 1 when a file is missing or bad or could not be\n"
-    "written, 2 when the command line is wrong.\n";
+    "written, 2 when the command line is wrong; for diff see 'zrx help diff'.\n";
 
 const char* const kInfoHelp =
     "Usage: zrx info FILE...\n"
@@ -75,6 +78,24 @@ const char* const kDumpHelp =
     "FILE OUT.zrt' would write. A tree the text format cannot hold is refused the same way, and\n"
     "nothing is printed.\n";
 
+const char* const kDiffHelp =
+    "Usage: zrx diff A B [--ignore KEY]... [--max N]\n"
+    "\n"
+    "Compares the documents A and B, whatever their formats, and prints one line per\n"
+    "difference, \"PATH: A's value -> B's value\", with (none) for a side that lacks it. The\n"
+    "path starts at the top: /<Metadata>/KEY for a metadata entry, /<Tag> for a top-level\n"
+    "structure ([i] after the tag when top-level tags repeat), then /key for an entry (/key@2\n"
+    "for the second entry with that key) and [i] for a list or array element, counted from 0:\n"
+    "  /<Scene>/parts[1]/radius: 0.5 -> 0.75\n"
+    "Reals are compared bit for bit, texts byte for byte. References are compared by the\n"
+    "structures they point to, not by their ID texts, and a structure shared in one document\n"
+    "but not in the other is a difference. Texts are quoted with control bytes and bytes from\n"
+    "0x7F up escaped, long ones cut around their first difference.\n"
+    "  --ignore KEY   leave the metadata entry KEY out (repeatable): --ignore Creation_Date\n"
+    "  --max N        print at most N lines (default 50, 0 for all), then how many more\n"
+    "Exit status: 0 when the documents are equal, 1 when they differ, 2 when the command line\n"
+    "is wrong or a document cannot be read.\n";
+
 // The file being worked on, named in front of every library message.
 std::string gCurrentFile;
 
@@ -95,8 +116,25 @@ int usageError(const std::string& message) {
 struct Arguments {
   bool help = false;
   std::string to;  // the value of --to, for convert
+  zrxtool::DiffOptions diff;
   std::vector<std::string> operands;
 };
+
+// An option's value: from "--name=value" or from the next argument; false (reported) without.
+bool optionValue(const std::string& command, const std::string& name,
+                 const std::vector<std::string>& args, size_t& i, std::string& value) {
+  const std::string& a = args[i];
+  if (a.size() > name.size()) {
+    value = a.substr(name.size() + 1);
+    return true;
+  }
+  if (i + 1 < args.size()) {
+    value = args[++i];
+    return true;
+  }
+  usageError(command + ": " + name + " needs a value");
+  return false;
+}
 
 // Fills `parsed` from `args`; a usage error (reported) is kUsage.
 int parseArguments(const std::string& command, const std::vector<std::string>& args,
@@ -110,6 +148,18 @@ int parseArguments(const std::string& command, const std::vector<std::string>& a
       options = false;
     } else if (a == "--help" || a == "-h") {
       parsed.help = true;
+    } else if (command == "diff" && (a == "--ignore" || a.rfind("--ignore=", 0) == 0)) {
+      std::string key;
+      if (!optionValue(command, "--ignore", args, i, key)) return kUsage;
+      parsed.diff.ignoredMetadata.insert(key);
+    } else if (command == "diff" && (a == "--max" || a.rfind("--max=", 0) == 0)) {
+      std::string count;
+      if (!optionValue(command, "--max", args, i, count)) return kUsage;
+      const char* end = count.data() + count.size();
+      const auto result = std::from_chars(count.data(), end, parsed.diff.maxLines);
+      if (count.empty() || result.ec != std::errc() || result.ptr != end)
+        return usageError("diff: --max takes a count of lines, not '" + zrxtool::safeText(count) +
+                          "'");
     } else if (command == "convert" && (a == "--to" || a.rfind("--to=", 0) == 0)) {
       if (a == "--to") {
         if (i + 1 >= args.size()) return usageError("convert: --to needs zrt, zrb or json");
@@ -315,11 +365,26 @@ int dump(const std::vector<std::string>& files) {
   return result.ok() ? kOk : kFailed;
 }
 
+int diff(const Arguments& args) {
+  if (args.operands.size() != 2) return usageError("diff needs A and B");
+  // A document that cannot be read is trouble, not a difference: status 2, as diff(1) has it.
+  zrxtool::ToolDocument a, b;
+  if (!readFile(args.operands[0], a, true) || !readFile(args.operands[1], b, true)) return kUsage;
+  const uint64_t count = zrxtool::diffDocuments(
+      a, b, args.diff, [](const std::string& line) { std::printf("%s\n", line.c_str()); });
+  const uint64_t shown = args.diff.maxLines;
+  if (shown != 0 && count > shown)
+    std::printf("... and %llu more difference%s\n", static_cast<unsigned long long>(count - shown),
+                count - shown == 1 ? "" : "s");
+  return count == 0 ? kOk : kFailed;
+}
+
 const char* helpOf(const std::string& command) {
   if (command == "info") return kInfoHelp;
   if (command == "check") return kCheckHelp;
   if (command == "convert") return kConvertHelp;
   if (command == "dump") return kDumpHelp;
+  if (command == "diff") return kDiffHelp;
   return nullptr;
 }
 
@@ -333,7 +398,8 @@ int run(int argc, char** argv) {
       return kOk;
     }
     const char* help = helpOf(args[0]);
-    if (!help || args.size() > 1) return usageError("help takes one of: info check convert dump");
+    if (!help || args.size() > 1)
+      return usageError("help takes one of: info check convert dump diff");
     std::fputs(help, stdout);
     return kOk;
   }
@@ -352,6 +418,7 @@ int run(int argc, char** argv) {
   }
   zr::Log::setSink(logToStderr);
   if (command == "convert") return convert(parsed);
+  if (command == "diff") return diff(parsed);
   if (parsed.operands.empty()) return usageError(command + " needs a FILE");
   if (command == "info") return info(parsed.operands);
   if (command == "check") return check(parsed.operands);
