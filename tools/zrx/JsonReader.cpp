@@ -224,7 +224,8 @@ struct Scalar {
   bool boolean = false;
   int64_t integer = 0;
   double real = 0;
-  std::string* text = nullptr;  // String; the number's text for BigInteger and BigReal
+  std::string* text = nullptr;       // String (which may be moved from)
+  const std::string* raw = nullptr;  // the number's text for BigInteger and BigReal
 };
 
 class Handler {
@@ -251,21 +252,20 @@ class Handler {
   }
   bool number_unsigned(uint64_t value) {
     Scalar s;
-    std::string digits = std::to_string(value);
+    const std::string digits = std::to_string(value);
     if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
       s.type = Scalar::Integer;
       s.integer = static_cast<int64_t>(value);
     } else {
       s.type = Scalar::BigInteger;
-      s.text = &digits;
+      s.raw = &digits;
     }
     return scalar(s);
   }
   bool number_float(double, const std::string& raw) {
     // The number is converted again from its text: exactly, whatever the process locale.
     Scalar s;
-    std::string text = raw;
-    s.text = &text;
+    s.raw = &raw;
     if (raw.find_first_of(".eE") == std::string::npos) {
       s.type = Scalar::BigInteger;  // an integer beyond 64 bits
     } else {
@@ -381,9 +381,9 @@ bool Handler::makeValue(const Scalar& s, ZRXValue* value) {
       value->setString(std::move(*s.text));
       return true;
     case Scalar::BigInteger:
-      return fail("integer " + safeText(*s.text) + " is out of the 64-bit range");
+      return fail("integer " + safeText(*s.raw) + " is out of the 64-bit range");
     case Scalar::BigReal:
-      return fail("real " + safeText(*s.text) + " is out of the range of doubles");
+      return fail("real " + safeText(*s.raw) + " is out of the range of doubles");
   }
   return false;
 }
