@@ -16,6 +16,7 @@
 #include "DocumentDiff.hpp"
 #include "DocumentFile.hpp"
 #include "DocumentStats.hpp"
+#include "Progress.hpp"
 #include "Text.hpp"
 #include "zrX/zrX.hpp"
 
@@ -37,7 +38,9 @@ const char* const kUsageText =
     "  zrx help [COMMAND], zrx [COMMAND] --help\n"
     "\n"
     "Every command reads all three formats. The format of a file is told by its first bytes, not\n"
-    "by its name (a JSON document starts with \"{\"). \"--\" ends the options.\n"
+    "by its name (a JSON document starts with \"{\"). \"--\" ends the options. While standard\n"
+    "error is a terminal, reading a document over 50 MB, or for more than a second, shows its\n"
+    "progress there.\n"
     "Exit status: 0 when everything succeeded, 1 when a file is missing or bad or could not be\n"
     "written, 2 when the command line is wrong; for diff see 'zrx help diff'.\n";
 
@@ -100,6 +103,7 @@ const char* const kDiffHelp =
 std::string gCurrentFile;
 
 void logToStderr(zr::Log::Level level, const std::string& message) {
+  zrxtool::ProgressMeter::clearActive();  // a message gets a line of its own
   std::string text = message;
   while (!text.empty() && text.back() == '\n') text.pop_back();
   std::fprintf(stderr, "%s: %s%s\n", gCurrentFile.c_str(),
@@ -203,15 +207,19 @@ bool readFile(const std::string& path, zrxtool::ToolDocument& document, bool lin
     std::fprintf(stderr, "%s: cannot be read: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
-  zr::ref<zr::VirtualFile> file = zr::locateFile(zr::String(path));
-  if (!file) {
+  zr::ref<zr::VirtualFile> disk = zr::locateFile(zr::String(path));
+  if (!disk) {
     std::fprintf(stderr, "%s: cannot be read\n", path.c_str());
     return false;
   }
+  // Every read goes through the meter, which shows on a terminal how far the reader has got.
+  zrxtool::ProgressMeter meter(path, disk->size());
+  zr::ref<zr::VirtualFile> file = new zrxtool::ProgressFile(disk.get(), &meter);
   const zrxtool::FileFormat detected = zrxtool::detectFileFormat(file.get());
   if (format) *format = detected;
   if (size) *size = file->size();
   if (detected == zrxtool::FileFormat::Unknown) {
+    meter.clear();
     std::fprintf(stderr, "%s: not a ZRX document (neither ZRT text, ZRB binary nor JSON)\n",
                  path.c_str());
     return false;
