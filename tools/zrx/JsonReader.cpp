@@ -2,13 +2,13 @@
 
 #include <charconv>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "JsonSource.hpp"
 #include "Text.hpp"
 
 namespace zrxtool {
@@ -16,80 +16,6 @@ namespace zrxtool {
 namespace {
 
 using zrX::ZRXValue;
-
-// The file through one buffer. The line ends of every buffer left behind are counted, so that a
-// place in the current buffer (where the parser stands) can be given as a line and a column.
-class JsonSource {
- public:
-  explicit JsonSource(zr::VirtualFile* file) : mFile(file), mBuffer(1 << 18) {
-    mFile->close();
-    mOpen = mFile->open(zr::VirtualFile::ReadOnly);
-  }
-  ~JsonSource() { mFile->close(); }
-  JsonSource(const JsonSource&) = delete;
-  JsonSource& operator=(const JsonSource&) = delete;
-
-  bool opened() const { return mOpen; }
-  bool more() { return mPosition < mEnd || refill(); }
-  char peek() const { return mBuffer[mPosition]; }
-  void next() { ++mPosition; }
-  // Bytes handed to the parser so far.
-  uint64_t consumed() const { return mBase + mPosition; }
-  bool readFailed() const { return mReadFailed; }
-
-  // "line L, column C" of the byte at `offset`; an offset at or beyond consumed() names the place
-  // just past the last byte read.
-  std::string place(uint64_t offset) const {
-    if (offset > consumed()) offset = consumed();
-    if (offset < mBase) offset = mBase;
-    uint64_t line = mLines + 1;
-    uint64_t lineStart = mLineStart;
-    const char* begin = mBuffer.data();
-    const char* end = begin + (offset - mBase);
-    for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
-      ++line;
-      ++p;
-      lineStart = mBase + static_cast<uint64_t>(p - begin);
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
-  }
-
- private:
-  bool refill() {
-    if (!mOpen || mReadFailed) return false;
-    // The buffer about to be left behind: count its line ends.
-    uint64_t lines = mLines, lineStart = mLineStart;
-    const char* begin = mBuffer.data();
-    const char* end = begin + mEnd;
-    for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
-      ++lines;
-      ++p;
-      lineStart = mBase + static_cast<uint64_t>(p - begin);
-    }
-    const int64_t got = mFile->read(mBuffer.data(), static_cast<int64_t>(mBuffer.size()));
-    if (got <= 0) {
-      // The end, or a read error: a file that ends before its size says is one.
-      const int64_t size = mFile->size();
-      if (size >= 0 && static_cast<uint64_t>(size) > consumed()) mReadFailed = true;
-      return false;
-    }
-    mLines = lines;
-    mLineStart = lineStart;
-    mBase += mEnd;
-    mPosition = 0;
-    mEnd = static_cast<size_t>(got);
-    return true;
-  }
-
-  zr::VirtualFile* mFile;
-  bool mOpen = false;
-  bool mReadFailed = false;
-  std::vector<char> mBuffer;
-  size_t mPosition = 0, mEnd = 0;
-  uint64_t mBase = 0;       // file offset of mBuffer[0]
-  uint64_t mLines = 0;      // line ends before mBase
-  uint64_t mLineStart = 0;  // offset of the first byte after the last of them
-};
 
 // Bytes outside printable ASCII as "\xNN", for quoting what the parser read.
 std::string asciiText(const std::string& text) {
@@ -107,30 +33,6 @@ std::string asciiText(const std::string& text) {
   }
   return out;
 }
-
-// The parser's way into a JsonSource.
-class SourceIterator {
- public:
-  using iterator_category = std::input_iterator_tag;
-  using value_type = char;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const char*;
-  using reference = char;
-
-  SourceIterator() = default;
-  explicit SourceIterator(JsonSource* source) : mSource(source) {}
-  char operator*() const { return mSource->peek(); }
-  SourceIterator& operator++() {
-    mSource->next();
-    return *this;
-  }
-  bool operator==(const SourceIterator& other) const { return atEnd() == other.atEnd(); }
-  bool operator!=(const SourceIterator& other) const { return !(*this == other); }
-
- private:
-  bool atEnd() const { return !mSource || !mSource->more(); }
-  JsonSource* mSource = nullptr;
-};
 
 // The members of the top-level object and of value objects. A value object has exactly one kind
 // member; "tag" goes with the node kinds, "id" with structures.

@@ -4,7 +4,8 @@
 // Output: results on standard output, every complaint on standard error as one line naming the
 // file ("FILE: ..."); the library's messages are passed through the same way. Documents are read
 // without linking (ID references stay ID values), so `convert` and `dump` write the structures
-// where the file has them; `check` links, and `convert` verifies the references as linking would.
+// where the file has them; `check` and `diff` link, and `convert` verifies the references as
+// linking would.
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
