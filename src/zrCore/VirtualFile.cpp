@@ -253,9 +253,9 @@ bool DiskFile::commit() {
 #if defined(ZR_DISKFILE_POSIX)
   const int fd = ::fileno(mHandle);
   bool ok = !mWriteFailed && std::fflush(mHandle) == 0;
+  // Best effort, as before: some file systems (FAT) refuse modes they cannot store.
   struct stat previous;
-  if (ok && ::stat(target.c_str(), &previous) == 0)
-    ok = ::fchmod(fd, previous.st_mode & 07777) == 0;
+  if (ok && ::stat(target.c_str(), &previous) == 0) ::fchmod(fd, previous.st_mode & 07777);
   ok = ok && syncToDevice(fd);
   std::string named = mTemporaryPath;
   if (ok && named.empty()) {
@@ -270,7 +270,7 @@ bool DiskFile::commit() {
     if (!ok) named.clear();
   }
   ok = ok && ::rename(named.c_str(), target.c_str()) == 0;
-  // The data are on the device by now: a complaint of the final close changes nothing.
+  // Once the data are on the device, a complaint of the final close changes nothing.
   std::fclose(mHandle);
   if (ok) {
     syncFolder(folderOf(target));
