@@ -71,12 +71,20 @@ class ZRCORE_API VirtualFile : public Object {
 };
 
 // A file on disk. Reading reads the file at path(). Writing never touches the target until
-// close(): the bytes go to a temporary file beside it, and close() renames that over the target
-// only when every write succeeded; otherwise, and when the DiskFile is abandoned or destroyed
-// while still open for writing, the temporary is removed and the previous file stays as it was.
-// A replaced file keeps its permission bits; opening a folder for reading fails. The replacement is
-// atomic against other processes but not flushed to the device (no fsync): a power loss right after
-// close() may lose it.
+// close(): the bytes go to a temporary file in the target's folder, and close() puts that in
+// place of the target only when every write succeeded; otherwise, and when the DiskFile is
+// abandoned or destroyed while still open for writing, the temporary goes and the previous file
+// stays as it was. A replaced file keeps its permission bits; opening a folder for reading fails.
+//
+// Durability (POSIX systems): close() flushes the data to the device (fsync) before the temporary
+// replaces the target, and the folder after the rename, so a crash or power loss leaves either the
+// previous document or the whole new one, never a part. On Linux the temporary is an unnamed file
+// (O_TMPFILE) that the system removes by itself whatever ends the process; at commit it is linked
+// under a fresh name beside the target ("TARGET.zrtmp.N.R") and renamed over the target at once,
+// so only a kill between those two calls can leave that name behind (holding the complete new
+// document). Where unnamed files are not available (other systems, file systems that refuse them,
+// no /proc) the temporary is that named file from the start, and a process killed while writing
+// leaves it behind; the previous document is intact either way.
 class ZRCORE_API DiskFile : public VirtualFile {
   ZR_DECLARE_TYPE()
  public:
@@ -92,17 +100,27 @@ class ZRCORE_API DiskFile : public VirtualFile {
   int64_t position() const override { return mPosition; }
   int64_t size() const override;
 
+  // Whether later writes may use an unnamed temporary (on by default). Off, they take the named
+  // fallback, as on a system without unnamed files; for tests of that path.
+  void setUnnamedTemporaryAllowed(bool allowed) { mUnnamedAllowed = allowed; }
+  // Whether the write in progress uses an unnamed temporary (false when not writing).
+  bool writesUnnamedTemporary() const { return mWriting && mTemporaryPath.empty(); }
+
  protected:
   // For subclasses that detect a fault of their own while writing: the file then behaves as after
   // a failed write (close() returns false and keeps the previous file).
   void markWriteFailed() { mWriteFailed = true; }
 
  private:
+  bool openForWriting();
+  bool commit();
+
   std::FILE* mHandle = nullptr;
   bool mWriting = false;
   bool mWriteFailed = false;
+  bool mUnnamedAllowed = true;
   int64_t mPosition = 0;
-  std::string mTemporaryPath;
+  std::string mTemporaryPath;  // the named temporary; empty for an unnamed one
 };
 
 // A file over a byte buffer owned by the file. Opening for writing empties the buffer; the
