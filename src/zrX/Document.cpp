@@ -23,7 +23,7 @@ const unsigned char kBinarySignature[9] = {0xAB, 0x5A, 0x52, 0x58, 0xBB, 0x0D, 0
 class TopLevelCounter : public VisitorIDCounter {
  public:
   void countTopLevel(ZRXStructure* structure) {
-    if (wasVisited(structure)) {
+    if (wasReached(structure)) {
       recordFailure(
           "VisitorIDCounter: top-level structure " +
           (structure->tag().empty() ? std::string("untagged") : "'" + structure->tag() + "'") +

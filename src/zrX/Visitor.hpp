@@ -49,6 +49,14 @@ class ZRX_API Visitor : public zr::Object {
   bool wasVisited(const void* node) const {
     return mVisitedObjects.find(node) != PointerIndex::kNone;
   }
+  // isVisited for the nodes of a guarded walk (one that enters every structure and list at most
+  // once). Below the top level a node is reached through a value, which holds a reference on it;
+  // a node that only one reference holds cannot be reached a second time, so it is neither looked
+  // up nor remembered. Most nodes of a tree are held once, and the set stays small. Nodes handed
+  // to the walk at the top level are always looked up.
+  bool isVisitedIfShared(const zr::Object* node) {
+    return (mDepth == 0 || node->referenceCount() > 1) && isVisited(node);
+  }
 
   // The first failure recorded by this walk; empty when none.
   bool failed() const { return !mFailure.empty(); }
@@ -86,6 +94,10 @@ class ZRX_API VisitorIDCounter : public Visitor {
 
   // REQUIRES: a map is set before the walk. The map belongs to the caller.
   void setIDSet(IDCountMap* ids) { mIDSet = ids; }
+
+  // Whether the walks so far reached `structure`. (A structure carrying an ID is remembered by its
+  // ID, not in the visited set.)
+  bool wasReached(const ZRXStructure* structure) const;
 
   void visitStructure(ZRXStructure* structure) override;
   void visitList(ZRXList* list) override;

@@ -312,7 +312,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
 
 void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   if (failed()) return;
-  if (isVisited(structure)) {
+  if (isVisitedIfShared(structure)) {
     writeStructureReference(structure);
     return;
   }
@@ -367,7 +367,7 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::openList(const ZRXList* list) {
 
 void VisitorExportToZRT::visitList(ZRXList* list) {
   if (failed()) return;
-  if (isVisited(list)) {
+  if (isVisitedIfShared(list)) {
     writeRepeatedList(list);
     return;
   }
