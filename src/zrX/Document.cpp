@@ -138,6 +138,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   TopLevelCounter counter;
   counter.setMaxDepth(maxDepth);
   counter.setIDSet(&ids);
+  counter.recordFirstVisits();  // the writer follows this walk
   for (const zr::ref<ZRXStructure>& structure : topLevel) {
     ZR_CHECK(structure);
     counter.countTopLevel(structure.get());
@@ -152,6 +153,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
     VisitorExportToZRT writer;
     writer.setMaxDepth(maxDepth);
     writer.setIDSet(&ids);
+    writer.follow(&counter.firstVisits());
     writer.writeHeader();
     for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
     if (writer.failed()) {
@@ -182,6 +184,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   VisitorExportToZRB writer(file);  // opens the file for writing
   writer.setMaxDepth(maxDepth);
   writer.setIDSet(&ids);
+  writer.follow(&counter.firstVisits());
   writer.writeHeader();
   for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
   if (writer.failed()) {

@@ -53,6 +53,7 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
     if (owner == structure) return;
     if (!owner) {
       owner = structure;
+      if (isGuarded(structure)) noteFirstVisit(structure);
     } else {
       // A second structure with the same ID is remembered by its address.
       if (isVisited(structure)) return;

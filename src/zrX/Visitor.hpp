@@ -55,8 +55,32 @@ class ZRX_API Visitor : public zr::Object {
   // up nor remembered. Most nodes of a tree are held once, and the set stays small. Nodes handed
   // to the walk at the top level are always looked up.
   bool isVisitedIfShared(const zr::Object* node) {
-    return (mDepth == 0 || node->referenceCount() > 1) && isVisited(node);
+    if (mDepth != 0 && node->referenceCount() <= 1) return false;
+    if (mFollowed) {
+      // The earlier walk met its nodes first in this very order.
+      if (mFollowedAt < mFollowed->size() && (*mFollowed)[mFollowedAt] == node) {
+        ++mFollowedAt;
+        return false;
+      }
+      return true;
+    }
+    if (isVisited(node)) return true;
+    noteFirstVisit(node);
+    return false;
   }
+
+  // A second walk over the same tree, unchanged, in the same order (a writer after the ID
+  // counter) can follow the first one instead of looking nodes up: the first walk records, in
+  // order, each node isVisitedIfShared let through (recordFirstVisits before it starts); the second
+  // is handed that record (follow) and takes a node for new exactly when it is the next one
+  // recorded. The record must outlive the second walk.
+  void recordFirstVisits() { mRecording = true; }
+  const std::vector<const void*>& firstVisits() const { return mFirstVisits; }
+  void follow(const std::vector<const void*>* firstVisits) {
+    mFollowed = firstVisits;
+    mFollowedAt = 0;
+  }
+  bool following() const { return mFollowed != nullptr; }
 
   // The first failure recorded by this walk; empty when none.
   bool failed() const { return !mFailure.empty(); }
@@ -73,6 +97,15 @@ class ZRX_API Visitor : public zr::Object {
   // node lies deeper than maxDepth(); pair every true answer with leaveLevel().
   bool enterLevel(const char* who, const ZRXTaggedValue* node);
   void leaveLevel() { --mDepth; }
+  // For walks that tell first visits apart by other means (the ID counter): adds a node that
+  // isVisitedIfShared would have let through to the record.
+  void noteFirstVisit(const void* node) {
+    if (mRecording) mFirstVisits.push_back(node);
+  }
+  // Whether isVisitedIfShared would look `node` up at the current depth.
+  bool isGuarded(const zr::Object* node) const {
+    return mDepth == 0 || node->referenceCount() > 1;
+  }
 
   PointerIndex mVisitedObjects;
   int mDepth = 0;
@@ -80,6 +113,10 @@ class ZRX_API Visitor : public zr::Object {
 
  private:
   std::string mFailure;
+  bool mRecording = false;
+  std::vector<const void*> mFirstVisits;
+  const std::vector<const void*>* mFollowed = nullptr;
+  size_t mFollowedAt = 0;
 };
 
 // Counts, per structure ID, how often the structure is reached in the tree plus how many ID values
