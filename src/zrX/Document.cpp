@@ -75,11 +75,13 @@ const char* formatName(Format format) {
 }
 
 Document::~Document() {
-  std::vector<zr::ref<ZRXTaggedValue>> roots(mStructures.begin(), mStructures.end());
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  roots.reserve(mStructures.size() + mMetadata.size());
+  for (zr::ref<ZRXStructure>& structure : mStructures) roots.emplace_back(std::move(structure));
   mStructures.clear();
   for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
   mMetadata.clear();
-  breakCycles(roots);
+  dropAndBreakCycles(roots);
 }
 
 ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document,
