@@ -23,6 +23,7 @@ namespace zr {
 ZR_DEFINE_TYPE(VirtualFile, Object, "zr::VirtualFile")
 ZR_DEFINE_TYPE(DiskFile, VirtualFile, "zr::DiskFile")
 ZR_DEFINE_TYPE(MemoryFile, VirtualFile, "zr::MemoryFile")
+ZR_DEFINE_TYPE(MemoryView, VirtualFile, "zr::MemoryView")
 
 namespace {
 
@@ -363,6 +364,32 @@ int64_t MemoryFile::write(const void* data, int64_t count) {
   }
   mPosition += count;
   return count;
+}
+
+// MemoryView --------------------------------------------------------------------------------------
+
+MemoryView::MemoryView(const void* data, size_t size, const String& path)
+    : VirtualFile(path), mData(static_cast<const uint8_t*>(data)), mSize(data ? size : 0) {}
+
+bool MemoryView::open(EOpenMode mode) {
+  mPosition = 0;
+  mOpen = mode == ReadOnly;
+  return mOpen;
+}
+
+bool MemoryView::close() {
+  mOpen = false;
+  return true;
+}
+
+int64_t MemoryView::read(void* data, int64_t count) {
+  if (!mOpen || count <= 0) return 0;
+  const int64_t left = static_cast<int64_t>(mSize) - mPosition;
+  const int64_t n = std::min(count, left);
+  if (n <= 0) return 0;
+  std::memcpy(data, mData + mPosition, static_cast<size_t>(n));
+  mPosition += n;
+  return n;
 }
 
 ref<VirtualFile> locateFile(const String& path) {

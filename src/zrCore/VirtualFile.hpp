@@ -41,6 +41,11 @@ class ZRCORE_API VirtualFile : public Object {
   // Size in bytes of the file's content (of the data written so far while writing); -1 when
   // unknown.
   virtual int64_t size() const = 0;
+  // The whole content, size() bytes, for a file that holds it in memory and is open for reading:
+  // readers then scan it in place instead of copying it out piece by piece. Null for other files
+  // (and for an empty one). The bytes stay valid and unchanged while the file stays open for
+  // reading; read() and position() go on as usual beside it.
+  virtual const uint8_t* contentInMemory() const { return nullptr; }
 
   const String& path() const { return mPath; }
   void setPath(const String& path) { mPath = path; }
@@ -139,6 +144,10 @@ class ZRCORE_API MemoryFile : public VirtualFile {
   int64_t position() const override { return mPosition; }
   int64_t size() const override { return static_cast<int64_t>(mData.size()); }
 
+  const uint8_t* contentInMemory() const override {
+    return mOpen && !mWriting && !mData.empty() ? mData.data() : nullptr;
+  }
+
   const std::vector<uint8_t>& data() const { return mData; }
   std::vector<uint8_t>& data() { return mData; }
   std::string text() const { return std::string(mData.begin(), mData.end()); }
@@ -148,6 +157,30 @@ class ZRCORE_API MemoryFile : public VirtualFile {
   int64_t mPosition = 0;
   bool mOpen = false;
   bool mWriting = false;
+};
+
+// A read-only file over bytes the caller owns, for loading a document that is already in memory
+// without copying it: the bytes must stay valid and unchanged while the view is used. Opening it
+// for writing fails.
+class ZRCORE_API MemoryView : public VirtualFile {
+  ZR_DECLARE_TYPE()
+ public:
+  MemoryView(const void* data, size_t size, const String& path = String("memory"));
+
+  bool open(EOpenMode mode) override;
+  bool isOpen() const override { return mOpen; }
+  bool close() override;
+  int64_t read(void* data, int64_t count) override;
+  int64_t write(const void*, int64_t) override { return 0; }
+  int64_t position() const override { return mPosition; }
+  int64_t size() const override { return static_cast<int64_t>(mSize); }
+  const uint8_t* contentInMemory() const override { return mOpen && mSize ? mData : nullptr; }
+
+ private:
+  const uint8_t* mData;
+  size_t mSize;
+  int64_t mPosition = 0;
+  bool mOpen = false;
 };
 
 // A DiskFile for `path` when a regular file exists there, null otherwise.
