@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,11 +72,11 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   void writeHeader();
 
   // The text built so far.
-  const std::string& text() const { return mOutput; }
+  const std::string& text() const;
 
   // Plain appends to the text (not virtual: nothing writes around them).
-  void append(const char* text) { mOutput += text; }
-  void append(const std::string& text) { mOutput += text; }
+  void append(const char* text) { put(std::string_view(text)); }
+  void append(const std::string& text) { put(text); }
   // Writes the current indentation (one tab per level), or nothing once right after "key = ".
   void writeIndent();
 
@@ -117,7 +118,26 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   std::string place() const;
   void fail(const std::string& what);
 
-  std::string mOutput;
+  // The text is mOutput[0, mUsed); the rest of mOutput is room for what comes next (text()
+  // trims it).
+  char* room(size_t count) {
+    if (mOutput.size() - mUsed < count) makeRoom(count);
+    return &mOutput[mUsed];
+  }
+  void makeRoom(size_t count);
+  void put(char c) {
+    *room(1) = c;
+    ++mUsed;
+  }
+  void put(std::string_view text) {
+    std::memcpy(room(text.size()), text.data(), text.size());
+    mUsed += text.size();
+  }
+  template <class T>
+  void appendNumbers(const T* values, size_t count, char separator);
+
+  mutable std::string mOutput;
+  size_t mUsed = 0;
   const IDCountMap* mIDSet = nullptr;
   int32_t mIndent = 0;
   bool mSkipIndent = false;
