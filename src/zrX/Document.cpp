@@ -155,7 +155,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
     VisitorExportToZRT writer;
     writer.setMaxDepth(maxDepth);
     writer.setIDSet(&ids);
-    writer.follow(&counter.firstVisits());
+    writer.followCounter(counter);
     writer.writeHeader();
     for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
     if (writer.failed()) {

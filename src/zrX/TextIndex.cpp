@@ -1,7 +1,7 @@
 #include "zrX/TextIndex.hpp"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 

@@ -240,7 +240,8 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeStructureReference(const ZRXStruct
   } else if (!hasOwnID(structure)) {
     fail(describe("structure", structure) + " without an ID is reached a second time " + place() +
          "; only a structure with an ID can be referenced");
-  } else if (mIDSet && !isIDReferenced(structure->uid())) {
+  } else if (mIDSet && !mCounter && !isIDReferenced(structure->uid())) {
+    // (A structure the followed counter met twice has its ID counted twice.)
     fail(describe("structure", structure) + " is reached a second time " + place() +
          ", but its ID " + quote(structure->uid()) +
          " was counted less than twice and was not written");
@@ -250,7 +251,8 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeStructureReference(const ZRXStruct
   put('\n');
 }
 
-ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* structure) {
+ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* structure,
+                                                       size_t record) {
   if (mDepth == 1 && structure->tag().empty())
     fail("top-level structure without a tag; the reader needs one before '{'");
   if (!structure->tag().empty()) {
@@ -268,7 +270,16 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   mPlaceKey = nullptr;
 
   const std::string& id = structure->uid();
-  if (!hasOwnID(structure) || !isIDReferenced(id)) return;
+  if (!hasOwnID(structure)) return;
+  if (mCounter) {
+    // The counter knows: for a structure it recorded, by its place in the record; one held once
+    // and not recorded is reached once, so only ID values can name it.
+    if (record != kNotRecorded ? !mCounter->isReferencedRecord(record)
+                               : mCounter->idValues() == 0 || !isIDReferenced(id))
+      return;
+  } else if (!isIDReferenced(id)) {
+    return;
+  }
   if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
   // A writer that follows the ID counter's walk writes a tree whose IDs the counter found unique.
   bool fresh = true;
@@ -298,14 +309,16 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
 
 void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   if (failed()) return;
+  const bool guarded = isGuarded(structure);
   if (isVisitedIfShared(structure)) {
     writeStructureReference(structure);
     return;
   }
+  const size_t record = guarded && following() ? lastFollowed() : kNotRecorded;
   if (!enterLevel("VisitorExportToZRT", structure)) return;
   const ZRXStructure* outerStructure = mPlaceStructure;
   const std::string* outerKey = mPlaceKey;
-  openStructure(structure);
+  openStructure(structure, record);
   for (const ZRXStructure::KeyValue& entry : structure->value()) {
     writeKey(entry.key());
     writeValue(entry.value());

@@ -67,6 +67,13 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // structure whose ID is neither empty nor "#NULL" gets its ID member. Not owned.
   void setIDSet(const IDCountMap* ids) { mIDSet = ids; }
 
+  // Follows `counter`'s walk (recordFirstVisits) over the same tree: the writer then keeps no
+  // visited set, and takes from the counter which IDs to write. `counter` must outlive the walk.
+  void followCounter(const VisitorIDCounter& counter) {
+    follow(&counter.firstVisits());
+    mCounter = &counter;
+  }
+
   // Replaces the text with the header "ZRX version=101 encoding=ascii" and one empty line. Call
   // once, before the first structure.
   void writeHeader();
@@ -104,8 +111,10 @@ class ZRX_API VisitorExportToZRT : public Visitor {
  private:
   void writeTag(const ZRXTaggedValue* node);
   void writeStructureReference(const ZRXStructure* structure);
-  // Tag, "{" and the ID member; makes `structure` the place of messages.
-  void openStructure(const ZRXStructure* structure);
+  // Tag, "{" and the ID member; makes `structure` the place of messages. `record` is the
+  // structure's place in the followed counter's record, or kNotRecorded.
+  void openStructure(const ZRXStructure* structure, size_t record);
+  static constexpr size_t kNotRecorded = SIZE_MAX;
   void writeKey(const std::string& key);
   void writeRepeatedList(const ZRXList* list);
   // Tag and "[" (true), or the whole empty list (false).
@@ -139,6 +148,7 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   mutable std::string mOutput;
   size_t mUsed = 0;
   const IDCountMap* mIDSet = nullptr;
+  const VisitorIDCounter* mCounter = nullptr;
   int32_t mIndent = 0;
   bool mSkipIndent = false;
   // Where the walk stands, for messages: the innermost structure and its member being written.
