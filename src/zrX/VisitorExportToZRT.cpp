@@ -173,17 +173,52 @@ std::string VisitorExportToZRT::escapeRawtext(std::string_view text) {
 #endif
 
 void VisitorExportToZRT::writeHeader() {
-  mUsed = 0;
+  mChunks.clear();
+  mCursor = mLimit = nullptr;
   put("ZRX version=" + std::to_string(kFormatVersion) + " encoding=ascii\n\n");
 }
 
+void VisitorExportToZRT::sealChunk() const {
+  if (!mChunks.empty())
+    mChunks.back().used = static_cast<size_t>(mCursor - mChunks.back().bytes.get());
+}
+
 const std::string& VisitorExportToZRT::text() const {
-  mOutput.resize(mUsed);
-  return mOutput;
+  sealChunk();
+  mText.clear();
+  mText.reserve(textSize());
+  for (const Chunk& chunk : mChunks) mText.append(chunk.bytes.get(), chunk.used);
+  return mText;
+}
+
+size_t VisitorExportToZRT::textSize() const {
+  sealChunk();
+  size_t size = 0;
+  for (const Chunk& chunk : mChunks) size += chunk.used;
+  return size;
+}
+
+bool VisitorExportToZRT::writeTo(zr::VirtualFile* file) const {
+  sealChunk();
+  for (const Chunk& chunk : mChunks) {
+    const auto count = static_cast<int64_t>(chunk.used);
+    if (count > 0 && file->write(chunk.bytes.get(), count) != count) return false;
+  }
+  return true;
 }
 
 void VisitorExportToZRT::makeRoom(size_t count) {
-  mOutput.resize(std::max(mOutput.size() * 2, mUsed + count + 64 * 1024));
+  // Chunks start small (a short document costs little) and grow to a mebibyte.
+  constexpr size_t kFirstChunk = 4096;
+  constexpr size_t kLargestChunk = 1 << 20;
+  sealChunk();
+  const size_t last = mChunks.empty() ? 0 : mChunks.back().size;
+  Chunk chunk;
+  chunk.size = std::max(count, last == 0 ? kFirstChunk : std::min(last * 2, kLargestChunk));
+  chunk.bytes.reset(new char[chunk.size]);
+  mCursor = chunk.bytes.get();
+  mLimit = mCursor + chunk.size;
+  mChunks.push_back(std::move(chunk));
 }
 
 void VisitorExportToZRT::writeIndent() {
@@ -193,7 +228,7 @@ void VisitorExportToZRT::writeIndent() {
   }
   const auto tabs = static_cast<size_t>(mIndent > 0 ? mIndent : 0);
   std::memset(room(tabs), '\t', tabs);
-  mUsed += tabs;
+  mCursor += tabs;
 }
 
 template <class T>
@@ -201,7 +236,7 @@ void VisitorExportToZRT::appendNumbers(const T* values, size_t count, char separ
   for (size_t i = 0; i < count; ++i) {
     char* p = formatNumber(values[i], room(kMaxNumberText + 1));
     *p++ = separator;
-    mUsed = static_cast<size_t>(p - mOutput.data());
+    mCursor = p;
   }
 }
 

@@ -30,10 +30,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "zrCore/VirtualFile.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/Visitor.hpp"
@@ -78,8 +80,13 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // once, before the first structure.
   void writeHeader();
 
-  // The text built so far.
+  // The text built so far (a copy, assembled on each call).
   const std::string& text() const;
+  // Hands the text to `file` piece by piece, without assembling it; false when the file took
+  // fewer bytes than given.
+  bool writeTo(zr::VirtualFile* file) const;
+  // Its size in bytes.
+  size_t textSize() const;
 
   // Plain appends to the text (not virtual: nothing writes around them).
   void append(const char* text) { put(std::string_view(text)); }
@@ -127,26 +134,36 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   std::string place() const;
   void fail(const std::string& what);
 
-  // The text is mOutput[0, mUsed); the rest of mOutput is room for what comes next (text()
-  // trims it).
+  // The text is kept in chunks that fill in turn (no piece is ever moved to grow it); the last
+  // chunk's room runs from mCursor to mLimit.
   char* room(size_t count) {
-    if (mOutput.size() - mUsed < count) makeRoom(count);
-    return &mOutput[mUsed];
+    if (static_cast<size_t>(mLimit - mCursor) < count) makeRoom(count);
+    return mCursor;
   }
   void makeRoom(size_t count);
   void put(char c) {
     *room(1) = c;
-    ++mUsed;
+    ++mCursor;
   }
   void put(std::string_view text) {
     std::memcpy(room(text.size()), text.data(), text.size());
-    mUsed += text.size();
+    mCursor += text.size();
   }
   template <class T>
   void appendNumbers(const T* values, size_t count, char separator);
+  // Closes the last chunk at the cursor.
+  void sealChunk() const;
 
-  mutable std::string mOutput;
-  size_t mUsed = 0;
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+    mutable size_t used = 0;
+  };
+  std::vector<Chunk> mChunks;
+  char* mCursor = nullptr;
+  char* mLimit = nullptr;
+  mutable std::string mText;  // text()'s copy
+
   const IDCountMap* mIDSet = nullptr;
   const VisitorIDCounter* mCounter = nullptr;
   int32_t mIndent = 0;
