@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -106,12 +107,30 @@ struct Parsed {
   std::string dump;  // the top-level structures, one per line
 };
 
-Parsed parseText(const std::string& text, int maxDepth = zrX::kDefaultMaxDepth) {
+// A file read piece by piece, `step` bytes at most per read, which does not show its bytes in
+// place: the tokenizer then moves its window over chunk boundaries.
+class StreamedFile : public zr::MemoryFile {
+ public:
+  StreamedFile(std::vector<uint8_t> data, int64_t step)
+      : zr::MemoryFile(std::move(data)), mStep(step) {}
+  const uint8_t* contentInMemory() const override { return nullptr; }
+  int64_t read(void* data, int64_t count) override {
+    return zr::MemoryFile::read(data, std::min(count, mStep));
+  }
+
+ private:
+  int64_t mStep;
+};
+
+// Parses `text` from a file in memory, or, with `step`, from a file read `step` bytes at a time.
+Parsed parseText(const std::string& text, int maxDepth = zrX::kDefaultMaxDepth, int64_t step = 0) {
   zrtest::LogCapture log;
   Parsed out;
   out.parser = new ParserZRT();
   out.parser->setMaxDepth(maxDepth);
-  zr::ref<zr::MemoryFile> file = new zr::MemoryFile(std::vector<uint8_t>(text.begin(), text.end()));
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  zr::ref<zr::MemoryFile> file =
+      step > 0 ? new StreamedFile(std::move(bytes), step) : new zr::MemoryFile(std::move(bytes));
   out.parser->tokenizer()->attachFile(file.get());
   out.ok = out.parser->parse();
   out.fileClosed = !file->isOpen();
@@ -425,20 +444,40 @@ TEST(ParserZRT, ConvertsNumbersLikeTheCLibrary) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   for (const std::string& text : reals) {
     SCOPED_TRACE("real: " + text);
-    const Parsed parsed = parseText(kHeader + "<A> { k = " + text + " a = ( " + text + " 7 ) }");
+    // Each text first and among others in an array: the first number of an array and the ones
+    // after it are read by different paths.
+    const Parsed parsed = parseText(kHeader + "<A> { k = " + text + " a = ( " + text +
+                                    " 7 ) b = ( 0.5 " + text + "\n7 ) }");
     ASSERT_TRUE(parsed.ok);
     const double expected = std::strtod(text.c_str(), nullptr);
     const auto& entries = parsed.parser->structures()[0]->value();
     const double value = entries[0].value().getReal();
-    const double inArray = entries[1].value().getArrayReal()->value()[0];
+    const double first = entries[1].value().getArrayReal()->value()[0];
+    const double later = entries[2].value().getArrayReal()->value()[1];
     EXPECT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << number(value);
-    EXPECT_EQ(std::memcmp(&inArray, &expected, sizeof value), 0) << number(inArray);
+    EXPECT_EQ(std::memcmp(&first, &expected, sizeof value), 0) << number(first);
+    EXPECT_EQ(std::memcmp(&later, &expected, sizeof value), 0) << number(later);
     EXPECT_EQ(entries[1].value().getArrayReal()->value()[1], 7.0);
+    EXPECT_EQ(entries[2].value().getArrayReal()->value()[2], 7.0);
   }
   // Integers in a real array convert as reals, whatever their size.
   const Parsed mixed = parseText(kHeader + "<A> { k = ( 0.5 99999999999999999999 -0 ) }");
   ASSERT_TRUE(mixed.ok);
   EXPECT_EQ(mixed.dump, "<A>{k=(r:0.5,1e+20,-0)}\n");
+  // Leading zeros end a number; integers of every length, a real among integers.
+  const Parsed forms = parseText(kHeader +
+                                 "<A> { i = ( 1 0123 -0 +7 999999999999999999 "
+                                 "1000000000000000000 -9223372036854775808 ) r = ( 1.5 0123 1.5.5 "
+                                 "-.5 2.5e+3 12345678901234567890.5 ) }");
+  ASSERT_TRUE(forms.ok) << forms.errors.size();
+  EXPECT_EQ(forms.dump,
+            "<A>{i=(i:1,0,123,0,7,999999999999999999,1000000000000000000,-9223372036854775808);"
+            "r=(r:1.5,0,123,1.5,0.5,-0.5,2500,12345678901234567168)}\n");
+  const Parsed realAmongIntegers = parseText(kHeader + "<A> { i = ( 1 2 2.5 ) }");
+  EXPECT_FALSE(realAmongIntegers.ok);
+  ASSERT_FALSE(realAmongIntegers.errors.empty());
+  EXPECT_NE(realAmongIntegers.errors.back().find("'2.5'"), std::string::npos)
+      << realAmongIntegers.errors.back();
 }
 
 TEST(ParserZRT, ReadsRealsWhateverTheLocale) {
@@ -564,14 +603,18 @@ TEST(ParserZRT, ReadsDocumentsLargerThanAChunk) {
   text += "s = \"" + std::string(200000, 'x') + "\"\n}\n";
   ASSERT_GT(text.size(), 10u * zrX::kZRTChunkSize);
 
-  const Parsed parsed = parseText(text);
-  ASSERT_TRUE(parsed.ok);
-  const auto& entries = parsed.parser->structures()[0]->value();
-  ASSERT_EQ(entries.size(), expected.size() + 1);
-  for (size_t i = 0; i < expected.size(); ++i)
-    EXPECT_EQ(entries[i].value().getArrayReal()->value(), expected[i]) << "array " << i;
-  EXPECT_EQ(entries.back().value().getString().size(), 200000u);
-  EXPECT_EQ(entries.back().value().lineNumber(), 3 + 8 * 2001);
+  // In place, and read in pieces of sizes that put chunk boundaries everywhere.
+  for (const int64_t step : {int64_t{0}, int64_t{zrX::kZRTChunkSize}, int64_t{4093}, int64_t{7}}) {
+    SCOPED_TRACE("read step " + std::to_string(step));
+    const Parsed parsed = parseText(text, zrX::kDefaultMaxDepth, step);
+    ASSERT_TRUE(parsed.ok);
+    const auto& entries = parsed.parser->structures()[0]->value();
+    ASSERT_EQ(entries.size(), expected.size() + 1);
+    for (size_t i = 0; i < expected.size(); ++i)
+      EXPECT_EQ(entries[i].value().getArrayReal()->value(), expected[i]) << "array " << i;
+    EXPECT_EQ(entries.back().value().getString().size(), 200000u);
+    EXPECT_EQ(entries.back().value().lineNumber(), 3 + 8 * 2001);
+  }
 }
 
 // Room reserved for a real array while it is read is not kept by a short one.

@@ -113,6 +113,14 @@ bool toRealFast(std::string_view text, double& out) {
   return true;
 }
 
+// digits * 10^-scale as the nearest double, when that takes one exact division.
+bool fromDigits(uint64_t digits, int scale, bool negative, double& out) {
+  if (digits > (uint64_t{1} << 53) || scale > 22) return false;
+  const double value = static_cast<double>(digits) / kPowersOfTen[scale];
+  out = negative ? -value : value;
+  return true;
+}
+
 // The token text (an integer or a real) as a double, locale-independent and exact like strtod.
 bool toReal(std::string_view text, double& out) {
   if (toRealFast(text, out)) return true;
@@ -413,7 +421,7 @@ bool ParserZRT::parseValue(ZRXValue& value) {
       return true;
     case Token::TOKEN_INTEGER: {
       int64_t number = 0;
-      if (!toInteger(text(), number)) {
+      if (!currentInteger(number)) {
         logIntegerRange(mTokenizer->lineNumber(), text());
         return false;
       }
@@ -422,7 +430,7 @@ bool ParserZRT::parseValue(ZRXValue& value) {
     }
     case Token::TOKEN_REAL: {
       double number = 0.0;
-      if (!toReal(text(), number)) return false;
+      if (!currentReal(number)) return false;
       value.setReal(number);
       return true;
     }
@@ -450,6 +458,29 @@ ZRX_NOINLINE bool ParserZRT::parseRawtextValue(ZRXValue& value) {
   return getToken() && mType == Token::TOKEN_RAWTEXT_CLOSE;
 }
 
+bool ParserZRT::currentReal(double& out) const {
+  uint64_t digits = 0;
+  int scale = 0;
+  bool negative = false;
+  if (mTokenizer->simpleNumber(&digits, &scale, &negative) &&
+      fromDigits(digits, scale, negative, out))
+    return true;
+  return toReal(text(), out);
+}
+
+bool ParserZRT::currentInteger(int64_t& out) const {
+  uint64_t digits = 0;
+  int scale = 0;
+  bool negative = false;
+  // Up to 18 digits always fit; more go through the checked conversion.
+  if (mTokenizer->simpleNumber(&digits, &scale, &negative) && text().size() <= 19 &&
+      digits < 1000000000000000000ull) {
+    out = negative ? -static_cast<int64_t>(digits) : static_cast<int64_t>(digits);
+    return true;
+  }
+  return toInteger(text(), out);
+}
+
 bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
   // Whenever this returns with an array, a pending tag becomes the array's.
   struct ConsumeTag {
@@ -468,35 +499,40 @@ bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
   if (mType == Token::TOKEN_INTEGER) {
     ZRXArrayInteger* integers = new ZRXArrayInteger();
     arr = integers;
-    std::vector<int64_t>& values = integers->value();
+    // Gathered in the parser's scratch room, then moved in at the exact size.
+    std::vector<int64_t>& values = mIntegerScratch;
+    values.clear();
     for (;;) {
-      if (mType == Token::TOKEN_RIGHT_PAREN) return true;
+      if (mType == Token::TOKEN_RIGHT_PAREN) {
+        integers->value().assign(values.begin(), values.end());
+        return true;
+      }
       if (mType != Token::TOKEN_INTEGER) return false;
       int64_t number = 0;
-      if (!toInteger(text(), number)) {
+      if (!currentInteger(number)) {
         logIntegerRange(mTokenizer->lineNumber(), text());
         return false;
       }
       values.push_back(number);
+      mTokenizer->readPlainNumbers(values);
       if (!getToken()) return false;
     }
   }
   if (mType == Token::TOKEN_REAL) {
     ZRXArrayReal* reals = new ZRXArrayReal();
     arr = reals;
-    std::vector<double>& values = reals->value();
-    values.reserve(1024);
+    std::vector<double>& values = mRealScratch;
+    values.clear();
     for (;;) {
       if (mType == Token::TOKEN_RIGHT_PAREN) {
-        // A short array gives back the unused part of its initial room, so that many small
-        // arrays cost memory in proportion to the text.
-        if (values.size() < values.capacity() / 2) values.shrink_to_fit();
+        reals->value().assign(values.begin(), values.end());
         return true;
       }
       if (mType != Token::TOKEN_INTEGER && mType != Token::TOKEN_REAL) return false;
       double number = 0.0;
-      if (!toReal(text(), number)) return false;
+      if (!currentReal(number)) return false;
       values.push_back(number);
+      mTokenizer->readPlainNumbers(values);
       if (!getToken()) return false;
     }
   }

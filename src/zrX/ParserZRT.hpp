@@ -19,8 +19,8 @@
 // - A tag that is the last item of a list is refused:
 //   "Line %n : tag '%s' is not followed by a value.\n".
 // - Arrays and raw text blocks get a line number too: the line of "(", or the line after "{<".
-// - A real array reserves room for 1024 values when it starts; one that ends up much shorter gives
-//   the rest back when it closes, so memory stays in proportion to the text.
+// - Every node's storage (entries, elements, array values) is gathered in scratch room kept by
+//   the parser and allocated once, at its exact size, so memory stays in proportion to the text.
 #pragma once
 
 #include <deque>
@@ -74,6 +74,9 @@ class ZRX_API ParserZRT : public Parser {
   std::string_view text() const { return mTokenizer->text(); }
   // "Line %n : parse error at '%s'.\n" with the current token, or without one.
   void logParseError();
+  // The current number token's value; false when it is out of range (integers).
+  bool currentInteger(int64_t& out) const;
+  bool currentReal(double& out) const;
 
   std::string mPendingTag;
   zr::ref<ZRTTokenizer> mTokenizer;
@@ -82,6 +85,9 @@ class ZRX_API ParserZRT : public Parser {
   // The entries and elements of the nodes being read, one room per nesting level.
   std::deque<std::vector<ZRXStructure::KeyValue>> mEntryStacks;
   std::deque<std::vector<ZRXValue>> mElementStacks;
+  // The numbers of the array being read.
+  std::vector<int64_t> mIntegerScratch;
+  std::vector<double> mRealScratch;
   int mDepth = 0;
   TextCache mTexts;  // the tags and keys read so far
 };

@@ -485,6 +485,8 @@ int numberStep(int state, char c) {
 }  // namespace
 
 ZRTToken::EType ZRTTokenizer::scanNumber() {
+  mSimpleNumber = false;
+  if (scanPlainNumber()) return mPlainIsReal ? Token::TOKEN_REAL : Token::TOKEN_INTEGER;
   const char first = mWindow[mStart];
   int state = first == '0' ? 0 : isDigit(first) ? 2 : first == '.' ? 4 : 1;
   char c;
@@ -507,6 +509,105 @@ ZRTToken::EType ZRTTokenizer::scanNumber() {
     state = next;
   }
   return (state == 0 || state == 2) ? Token::TOKEN_INTEGER : Token::TOKEN_REAL;
+}
+
+// The common numbers in one pass, their digits gathered on the way: "[sign] digits [. digits]"
+// lying wholly in the window, followed there by a character that ends them (or by the end of the
+// input). Anything else (an exponent, a cut by the window's end, a lexical error) is left to the
+// state machine of scanNumber. Same tokens as the state machine: a leading zero ends an integer
+// unless a point follows, a second point ends a real.
+bool ZRTTokenizer::scanPlainNumber() {
+  const char* const begin = mWindow + mStart;
+  const char* const end = mWindow + mEnd;
+  const char* p = begin;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  uint64_t digits = 0;
+  const char* const integerStart = p;
+  if (p < end && *p == '0') {
+    ++p;
+  } else {
+    while (p < end && isDigit(*p)) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
+  }
+  const auto integerDigits = static_cast<int>(p - integerStart);
+  int fractionDigits = 0;
+  const bool real = p < end && *p == '.';
+  if (real) {
+    const char* const fractionStart = ++p;
+    while (p < end && isDigit(*p)) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
+    fractionDigits = static_cast<int>(p - fractionStart);
+    if (fractionDigits == 0) return false;  // "1." or "." (an error, or cut by the window)
+  } else if (integerDigits == 0) {
+    return false;  // a sign alone
+  }
+  if (p == end ? !(mInMemory || atEnd()) : (real && (*p == 'e' || *p == 'E'))) return false;
+  mPos = static_cast<size_t>(p - mWindow);
+  mPlainIsReal = real;
+  mSimpleNumber = integerDigits + fractionDigits <= 19;
+  mNumberDigits = digits;
+  mNumberScale = fractionDigits;
+  mNumberNegative = negative;
+  return true;
+}
+
+namespace {
+
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr uint64_t kPlainDigitsLimit = 1000000000000000000ull;  // 18 digits
+constexpr uint64_t kExactDigitsLimit = uint64_t{1} << 53;
+
+}  // namespace
+
+bool ZRTTokenizer::skipBlanksForNumbers() {
+  while (mPos < mEnd) {
+    const char c = mWindow[mPos];
+    if (is(c, kBlank)) {
+      ++mPos;
+    } else if (c == '\n' || c == '\r') {
+      if (mPos + 1 == mEnd) return false;  // the pair may continue in the next chunk
+      const char next = mWindow[mPos + 1];
+      mPos += (isLineEnd(next) && next != c) ? 2 : 1;
+      newLine();
+    } else {
+      return true;
+    }
+  }
+  return false;
+}
+
+void ZRTTokenizer::readPlainNumbers(std::vector<double>& out) {
+  if (mRawtextPending) return;
+  while (skipBlanksForNumbers()) {
+    const char c = mWindow[mPos];
+    if (!isDigit(c) && c != '-' && c != '+' && c != '.') return;
+    mStart = mPos++;
+    // The digits and the power of ten must both be exact doubles for one division to round
+    // correctly.
+    if (!scanPlainNumber() || mNumberDigits > kExactDigitsLimit || mNumberScale > 22 ||
+        !mSimpleNumber) {
+      mPos = mStart;
+      return;
+    }
+    const double value = static_cast<double>(mNumberDigits) / kExactPowersOfTen[mNumberScale];
+    out.push_back(mNumberNegative ? -value : value);
+  }
+}
+
+void ZRTTokenizer::readPlainNumbers(std::vector<int64_t>& out) {
+  if (mRawtextPending) return;
+  while (skipBlanksForNumbers()) {
+    const char c = mWindow[mPos];
+    if (!isDigit(c) && c != '-' && c != '+') return;
+    mStart = mPos++;
+    if (!scanPlainNumber() || mPlainIsReal || mNumberDigits >= kPlainDigitsLimit) {
+      mPos = mStart;
+      return;
+    }
+    const auto value = static_cast<int64_t>(mNumberDigits);
+    out.push_back(mNumberNegative ? -value : value);
+  }
 }
 
 ZRTToken::EType ZRTTokenizer::scanRawtextBlock() {

@@ -143,6 +143,24 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   // in text() until the next call.
   ZRTToken::EType next();
   std::string_view text() const { return mText; }
+  // After a number token of up to 19 digits without an exponent (true): its digits as one
+  // integer, how many of them follow the point, and its sign. Lets the reader convert it without
+  // reading the text again.
+  // For the array readers: takes the plain numbers that come next ("[sign] digits [. digits]",
+  // up to 18 digits, converted exactly: integers as they are, reals as the nearest double),
+  // appending their values, and stops in front of the first token that is anything else (the
+  // closing ")", a number of another form, an error), which next() then reads as usual. Reals
+  // arrays take integers too; integer arrays stop at a real.
+  void readPlainNumbers(std::vector<double>& out);
+  void readPlainNumbers(std::vector<int64_t>& out);
+
+  bool simpleNumber(uint64_t* digits, int* scale, bool* negative) const {
+    if (!mSimpleNumber) return false;
+    *digits = mNumberDigits;
+    *scale = mNumberScale;
+    *negative = mNumberNegative;
+    return true;
+  }
 
   // The next character with line ends folded into one LF; false at the end of the input.
   bool readChar(char& c);
@@ -171,6 +189,10 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   ZRTToken::EType scanRawtextOpen();
   ZRTToken::EType scanTag();
   ZRTToken::EType scanNumber();
+  bool scanPlainNumber();
+  // Skips blanks and line ends (counting them); false at a comment, the end of the window, or the
+  // end of the input, which the general scanner handles.
+  bool skipBlanksForNumbers();
   // Takes the run of word characters (letters, digits, "_") at mPos.
   void takeWord();
   // Makes `text` the token's text (a fixed token, or the single character of a failure).
@@ -204,6 +226,12 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   size_t mViewFrom = 0;
   size_t mViewTo = 0;
   bool mExplicitView = false;
+
+  bool mSimpleNumber = false;
+  bool mPlainIsReal = false;
+  bool mNumberNegative = false;
+  int mNumberScale = 0;
+  uint64_t mNumberDigits = 0;
 
   int32_t mLine = 1;
   bool mRawtextPending = false;
