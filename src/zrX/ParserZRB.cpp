@@ -220,6 +220,21 @@ bool ParserZRB::readString(std::string* text) {
   return readBytes(&(*text)[0], count);
 }
 
+bool ParserZRB::readStringView(std::string_view* text) {
+  int64_t length = 0;
+  if (!readInteger(&length) || length < 0 || !fits(length, 1)) return false;
+  const size_t count = static_cast<size_t>(length);
+  if (count <= mBufferEnd - mBufferPosition) {
+    *text = std::string_view(reinterpret_cast<const char*>(mBytes + mBufferPosition), count);
+    mBufferPosition += count;
+    return true;
+  }
+  mScratch.resize(count);
+  if (!readBytes(&mScratch[0], count)) return false;
+  *text = mScratch;
+  return true;
+}
+
 // Header and document ----------------------------------------------------------------------------
 
 bool ParserZRB::parseHeader() {
@@ -309,8 +324,9 @@ bool ParserZRB::parse() {
 // Chunks -----------------------------------------------------------------------------------------
 
 bool ParserZRB::readShared(TextRef* text) {
-  if (!readString(&mScratch)) return false;
-  *text = mTexts.get(mScratch);
+  std::string_view view;
+  if (!readStringView(&view)) return false;
+  *text = mTexts.get(view);
   return true;
 }
 
@@ -323,8 +339,9 @@ bool ParserZRB::readTag(ZRXTaggedValue* node) {
 
 bool ParserZRB::readStructure(ZRXStructure* structure) {
   int64_t count = 0;
-  if (!readTag(structure) || !readString(&mScratch)) return false;
-  structure->setID(mScratch);
+  std::string_view id;
+  if (!readTag(structure) || !readStringView(&id)) return false;
+  structure->setID(id);
   if (!readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 3)) return false;
@@ -411,13 +428,14 @@ bool ParserZRB::readValue(ZRXValue* value) {
 }
 
 bool ParserZRB::readText(ZRXValue* value, uint8_t code) {
-  if (!readString(&mScratch)) return false;
+  std::string_view text;
+  if (!readStringView(&text)) return false;
   if (code == ChunkString) {
-    value->setString(mScratch);
+    value->setString(text);
   } else if (code == ChunkIdentifier) {
-    value->setIdentifier(mScratch);
+    value->setIdentifier(text);
   } else {
-    value->setID(mScratch);
+    value->setID(text);
   }
   return true;
 }

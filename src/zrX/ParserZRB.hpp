@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zrCore/VirtualFile.hpp"
@@ -76,6 +77,9 @@ class ZRX_API ParserZRB : public Parser {
   bool readChunk(uint8_t* code) { return readByte(code); }
   bool readInteger(int64_t* value);
   bool readString(std::string* text);
+  // A string's bytes where they lie when they are all in view, else copied into mScratch; valid
+  // until the next read.
+  bool readStringView(std::string_view* text);
   // A tag or key, shared with the equal texts read before.
   bool readShared(TextRef* text);
   bool readTag(ZRXTaggedValue* node);

@@ -335,7 +335,7 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
       }
       if (!getToken() || mType != Token::TOKEN_EQUALS) return false;
       if (!getToken() || mType != Token::TOKEN_ID) return false;
-      object->setID(std::string(text()));
+      object->setID(text());
       continue;
     }
     if (isIDKeyInOtherCase(key)) return false;
@@ -408,13 +408,13 @@ bool ParserZRT::parseValue(ZRXValue& value) {
   if (!mPendingTag.empty()) return false;  // only nodes take a tag
   switch (mType) {
     case Token::TOKEN_STRING:
-      value.setString(std::string(text()));
+      value.setString(text());
       return true;
     case Token::TOKEN_IDENTIFIER:
-      value.setIdentifier(std::string(text()));
+      value.setIdentifier(text());
       return true;
     case Token::TOKEN_ID:
-      value.setID(std::string(text()));
+      value.setID(text());
       return true;
     case Token::TOKEN_BOOLEAN:
       value.setBool(text() == "true");

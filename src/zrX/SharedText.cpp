@@ -51,20 +51,26 @@ SharedText* SharedText::fromConstant(const char* text) {
 }
 
 TextCache::~TextCache() {
-  for (SharedText* text : mTexts) text->release();
+  for (const Entry& entry : mTexts) entry.text->release(entry.ahead + 1);
+}
+
+TextRef TextCache::handOut(Entry& entry) {
+  constexpr int32_t kBatch = 1 << 16;
+  if (entry.ahead == 0) {
+    entry.text->retain(kBatch);
+    entry.ahead = kBatch;
+  }
+  --entry.ahead;
+  return TextRef::adopt(entry.text);
 }
 
 TextRef TextCache::get(std::string_view text) {
-  if (mLast != TextIndex::kNone && mIndex.text(mLast) == text) {
-    mTexts[mLast]->retain();
-    return TextRef::adopt(mTexts[mLast]);
-  }
+  if (mLast != TextIndex::kNone && mIndex.text(mLast) == text) return handOut(mTexts[mLast]);
   bool inserted = false;
   const uint32_t number = mIndex.insert(text, &inserted);
-  if (inserted) mTexts.push_back(SharedText::make(text));
+  if (inserted) mTexts.push_back(Entry{SharedText::make(text), 0});
   mLast = number;
-  mTexts[number]->retain();
-  return TextRef::adopt(mTexts[number]);
+  return handOut(mTexts[number]);
 }
 
 }  // namespace zrX

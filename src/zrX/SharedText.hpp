@@ -35,8 +35,11 @@ class ZRX_API SharedText {
 
   const std::string& text() const { return mText; }
   void retain() const { mCount.fetch_add(1, std::memory_order_relaxed); }
-  void release() const {
-    if (mCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  void release() const { release(1); }
+  // Several references at once (a TextCache takes them in advance, to hand out one by one).
+  void retain(int32_t count) const { mCount.fetch_add(count, std::memory_order_relaxed); }
+  void release(int32_t count) const {
+    if (mCount.fetch_sub(count, std::memory_order_acq_rel) == count) delete this;
   }
 
  private:
@@ -93,6 +96,8 @@ class TextRef {
 };
 
 // The texts of one document being read: one SharedText per distinct text. Used by one reader.
+// References are taken from the counts in batches and handed out one by one: a document of 10^6
+// entries costs a few atomic operations for its keys, not 10^6.
 class ZRX_API TextCache {
  public:
   TextCache() = default;
@@ -104,8 +109,14 @@ class ZRX_API TextCache {
   TextRef get(std::string_view text);
 
  private:
+  struct Entry {
+    SharedText* text;  // one reference of the cache's own
+    int32_t ahead;     // references taken in advance and not handed out yet
+  };
+  TextRef handOut(Entry& entry);
+
   TextIndex mIndex;
-  std::vector<SharedText*> mTexts;  // by number; one reference each
+  std::vector<Entry> mTexts;  // by number
   // The text asked for last, for runs of the same tag or key.
   uint32_t mLast = TextIndex::kNone;
 };

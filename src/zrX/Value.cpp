@@ -164,6 +164,16 @@ const std::string& ZRXValue::setID(const std::string& text) {
   return setText(ID, new std::string(text));
 }
 
+const std::string& ZRXValue::setString(std::string_view text) {
+  return setText(String, new std::string(text));
+}
+const std::string& ZRXValue::setIdentifier(std::string_view text) {
+  return setText(Identifier, new std::string(text));
+}
+const std::string& ZRXValue::setID(std::string_view text) {
+  return setText(ID, new std::string(text));
+}
+
 int64_t ZRXValue::setInteger(int64_t value) {
   release();
   mType = Integer;
@@ -285,7 +295,9 @@ void ZRXStructure::setID(const char* id) {
   }
 }
 
-void ZRXStructure::setID(const std::string& id) {
+void ZRXStructure::setID(const std::string& id) { setID(std::string_view(id)); }
+
+void ZRXStructure::setID(std::string_view id) {
   if (id == kNullID) {
     mID.reset();
   } else {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -88,6 +89,9 @@ class ZRX_API ZRXValue {
   const std::string& setString(const std::string& text);
   const std::string& setIdentifier(const std::string& text);
   const std::string& setID(const std::string& text);
+  const std::string& setString(std::string_view text);
+  const std::string& setIdentifier(std::string_view text);
+  const std::string& setID(std::string_view text);
   int64_t setInteger(int64_t value);
   double setReal(double value);
   bool setBool(bool value);
@@ -251,6 +255,7 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
   // REQUIRES: `id` is not null.
   void setID(const char* id);
   void setID(const std::string& id);
+  void setID(std::string_view id);
   void setID(TextRef id) { mID = std::move(id); }
 
   std::vector<KeyValue>& value() { return mKeyValue; }
