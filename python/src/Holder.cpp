@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <vector>
 
+#include "PointerSet.hpp"
+
 namespace zrxpy {
 
 namespace {
 
-// Below this many pending references no collection starts on its own: a collection walks
-// everything the pending nodes reach, so it should have many of them to work on.
-constexpr size_t kMinThreshold = 1 << 16;
+// A collection walks everything the pending nodes reach, which may be a large tree that stays
+// alive. The next one therefore waits until twice as many references are pending as the last one
+// found alive: on the whole, collections walk a few nodes per Python object dropped, however
+// large the live trees are, and the garbage they leave pending meanwhile stays in proportion to
+// those trees. The floor keeps garbage from piling up when nothing large is alive.
+constexpr size_t kMinThreshold = 256;
 
 struct Collector {
   std::vector<zr::ref<zrX::ZRXTaggedValue>> pending;
@@ -29,9 +34,33 @@ bool isStructure(const zrX::ZRXTaggedValue* node) {
 
 bool isList(const zrX::ZRXTaggedValue* node) { return node->classType() == zrX::ZRXList::Type(); }
 
-bool holdsNode(const zrX::ZRXValue& value) {
-  return value.type() == zrX::ZRXValue::List ||
-         (value.type() == zrX::ZRXValue::Structure && value.getStructure());
+// The structure or list a value holds, or null.
+zrX::ZRXTaggedValue* nodeIn(const zrX::ZRXValue& value) {
+  if (value.type() == zrX::ZRXValue::List) return value.getList();
+  if (value.type() == zrX::ZRXValue::Structure) return value.getStructure();
+  return nullptr;
+}
+
+// How many structures and lists the live ones of `roots` reach. Run after breakCycles, which
+// leaves the garbage held by nothing but `roots` (and holding nothing).
+size_t countAlive(const std::vector<zr::ref<zrX::ZRXTaggedValue>>& roots) {
+  PointerSet seen;
+  std::vector<zrX::ZRXTaggedValue*> stack;
+  for (const auto& root : roots)
+    if (root->referenceCount() > 1) stack.push_back(root.get());
+  while (!stack.empty()) {
+    zrX::ZRXTaggedValue* node = stack.back();
+    stack.pop_back();
+    if (!seen.insert(node)) continue;
+    if (isStructure(node)) {
+      for (const auto& entry : static_cast<zrX::ZRXStructure*>(node)->value())
+        if (zrX::ZRXTaggedValue* child = nodeIn(entry.value())) stack.push_back(child);
+    } else if (isList(node)) {
+      for (const auto& element : static_cast<zrX::ZRXList*>(node)->value())
+        if (zrX::ZRXTaggedValue* child = nodeIn(element)) stack.push_back(child);
+    }
+  }
+  return seen.size();
 }
 
 // True when a structure or list holds another structure or list, through which a cycle could
@@ -40,10 +69,11 @@ bool holdsNodes(const zrX::ZRXTaggedValue* node) {
   if (isStructure(node)) {
     const auto& entries = static_cast<const zrX::ZRXStructure*>(node)->value();
     return std::any_of(entries.begin(), entries.end(),
-                       [](const zrX::ZRXStructure::KeyValue& e) { return holdsNode(e.value()); });
+                       [](const zrX::ZRXStructure::KeyValue& e) { return nodeIn(e.value()); });
   }
   const auto& elements = static_cast<const zrX::ZRXList*>(node)->value();
-  return std::any_of(elements.begin(), elements.end(), holdsNode);
+  return std::any_of(elements.begin(), elements.end(),
+                     [](const zrX::ZRXValue& v) { return nodeIn(v); });
 }
 
 }  // namespace
@@ -65,17 +95,9 @@ void collect() {
   std::vector<zr::ref<zrX::ZRXTaggedValue>> roots;
   roots.swap(c.pending);
   zrX::breakCycles(roots);
-  // What something else still holds survives; the next automatic collection waits until twice
-  // as many references are pending, so a large live tree is not walked over and over.
-  size_t survivors = 0;
-  for (const auto& root : roots)
-    if (root->referenceCount() > 1) ++survivors;
-  roots.clear();
-  c.threshold = std::max(kMinThreshold, 2 * survivors);
+  c.threshold = std::max(kMinThreshold, 2 * countAlive(roots));
+  roots.clear();  // frees the garbage
   c.running = false;
 }
-
-size_t pendingCount() { return collector().pending.size(); }
-size_t collectionThreshold() { return collector().threshold; }
 
 }  // namespace zrxpy

@@ -15,8 +15,9 @@
 // references to zrX::breakCycles, which frees what only they and cycles hold and keeps what
 // anything else still holds: another Python object, a Document being read, a numpy array's owner
 // of an array node. A collection runs when a zrx.Document dies, on zrx.collect(), and when the
-// pending list reaches a threshold that doubles with what survived the last collection, so that
-// collections over a large tree that stays alive cost, on the whole, time linear in the work done.
+// pending list reaches twice the size of what the last collection found alive, so that
+// collections over a large tree that stays alive cost, on the whole, a few node visits per Python
+// object dropped, and garbage is not held for long when nothing large is alive.
 //
 // Everything here runs with the GIL held (Python objects die under the GIL).
 #pragma once
@@ -34,10 +35,6 @@ void retire(zr::ref<zrX::ZRXTaggedValue> node);
 
 // Breaks and frees the cycles among the pending nodes now.
 void collect();
-
-// How many references wait for the next collection, and the size that starts one.
-size_t pendingCount();
-size_t collectionThreshold();
 
 template <class T>
 class NodeRef {

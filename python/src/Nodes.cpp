@@ -1,7 +1,6 @@
 #include "Nodes.hpp"
 
-#include <unordered_set>
-
+#include "PointerSet.hpp"
 #include "Values.hpp"
 
 namespace zrxpy {
@@ -336,7 +335,7 @@ py::list walk(const std::vector<zr::ref<ZRXTaggedValue>>& roots) {
   // the Python objects, from references that keep each structure alive.
   std::vector<zr::ref<ZRXStructure>> found;
   {
-    std::unordered_set<const ZRXTaggedValue*> seen;
+    PointerSet seen;
     std::vector<ZRXTaggedValue*> stack;
     auto push = [&stack](const ZRXValue& value) {
       if (value.type() == ZRXValue::Structure && value.getStructure())
@@ -349,7 +348,7 @@ py::list walk(const std::vector<zr::ref<ZRXTaggedValue>>& roots) {
     while (!stack.empty()) {
       ZRXTaggedValue* node = stack.back();
       stack.pop_back();
-      if (!seen.insert(node).second) continue;
+      if (!seen.insert(node)) continue;
       if (node->classType() == ZRXStructure::Type()) {
         auto* st = static_cast<ZRXStructure*>(node);
         found.emplace_back(st);

@@ -50,9 +50,12 @@ py::array viewOf(zrX::ZRXArrayTemplate<T>* node) {
                         {static_cast<py::ssize_t>(sizeof(T))}, data, base);
 }
 
-// The array node whose capsule is the base of `array`, or null.
+// The array node whose memory `array` views, or null: the capsule at the end of its chain of
+// bases (numpy does not collapse a view of a view onto a base that is not an array).
 zrX::ZRXArray* baseNode(const py::array& array) {
   py::object base = array.base();
+  while (base && py::isinstance<py::array>(base))
+    base = py::reinterpret_borrow<py::array>(base).base();
   if (!base || !PyCapsule_IsValid(base.ptr(), kArrayCapsule)) return nullptr;
   return static_cast<zr::ref<zrX::ZRXArray>*>(PyCapsule_GetPointer(base.ptr(), kArrayCapsule))
       ->get();

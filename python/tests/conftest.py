@@ -23,8 +23,12 @@ def helper(*args):
     program = os.environ.get("ZRX_PY_HELPER")
     if not program:
         pytest.skip("ZRX_PY_HELPER is not set")
+    env = dict(os.environ)
+    if SANITIZED:  # the helper is instrumented itself: no preloading, and leaks are errors
+        env.pop("LD_PRELOAD", None)
+        env["ASAN_OPTIONS"] = "detect_leaks=1"
     done = subprocess.run([program, *map(str, args)], capture_output=True, text=True,
-                          timeout=300)
+                          timeout=300, env=env)
     return done.returncode, (done.stdout + done.stderr).strip()
 
 
