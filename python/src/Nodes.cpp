@@ -41,15 +41,22 @@ size_t position(py::ssize_t index, size_t size) {
   return static_cast<size_t>(index);
 }
 
+// Entries from (key, value) pairs, or from a dict's items.
 std::vector<ZRXStructure::KeyValue> entriesFromPython(py::handle entries) {
   std::vector<ZRXStructure::KeyValue> out;
   if (entries.is_none()) return out;
-  for (py::handle item : py::iter(entries)) {
-    py::tuple pair = py::reinterpret_borrow<py::object>(item).cast<py::tuple>();
-    if (pair.size() != 2) throw py::value_error("an entry is a (key, value) pair");
+  py::object items = PyDict_Check(entries.ptr()) ? entries.attr("items")()
+                                                 : py::reinterpret_borrow<py::object>(entries);
+  for (py::handle item : py::iter(items)) {
+    if (!(PyTuple_Check(item.ptr()) || PyList_Check(item.ptr())) || py::len(item) != 2)
+      throw py::type_error("an entry is a (key, value) pair, not a " +
+                           std::string(Py_TYPE(item.ptr())->tp_name));
+    py::sequence pair = py::reinterpret_borrow<py::sequence>(item);
+    std::string key = textFromPython(pair[0], "a key");
+    ZRXValue value = fromPython(pair[1]);
     out.emplace_back();
-    out.back().setKey(textFromPython(pair[0], "a key"));
-    out.back().setValue(fromPython(pair[1]));
+    out.back().setKey(std::move(key));
+    out.back().setValue(std::move(value));
   }
   return out;
 }
@@ -99,8 +106,11 @@ void structureSet(ZRXStructure& st, py::handle key, py::handle object) {
 py::list structureEntries(ZRXStructure& st) {
   py::list out;
   for (size_t i = 0; i < st.value().size(); ++i) {
-    const ZRXStructure::KeyValue entry = st.value()[i];
-    out.append(py::make_tuple(textToPython(entry.key()), toPython(entry.value())));
+    // Making a str runs no Python code, so the key is read in place; the value is copied before
+    // a conversion that may.
+    py::str key = textToPython(st.value()[i].key());
+    const ZRXValue value = st.value()[i].value();
+    out.append(py::make_tuple(std::move(key), toPython(value)));
   }
   return out;
 }

@@ -21,7 +21,10 @@ namespace py = pybind11;
 // it is that class exactly); TypeError otherwise.
 template <class T>
 T& objectOf(py::handle object) {
-  const py::detail::type_info* type = py::detail::get_type_info(typeid(T));
+  // Looked up once found: the classes are bound when the module is imported, and stay.
+  static const py::detail::type_info* found = nullptr;
+  if (!found) found = py::detail::get_type_info(typeid(T));
+  const py::detail::type_info* type = found;
   if (!type || Py_TYPE(object.ptr()) != type->type)
     throw py::type_error(std::string("expected a ") +
                          (type ? type->type->tp_name : typeid(T).name()) + ", not " +

@@ -23,9 +23,11 @@
 // base is a capsule holding a reference on the node, so the node lives as long as any view. The
 // module never resizes an element vector: assigning a new array into the tree replaces the node
 // (a numpy array that is not a whole view of a node is copied into a new one), and numpy refuses
-// to resize an array that does not own its data, so no view can dangle. A whole view assigned back
-// puts its own node back in place: no copy, its tag kept. A new node that replaces an array of the
-// same kind takes that array's tag. Arrays of other shapes are flattened in C order.
+// to resize an array that does not own its data, so no view can dangle. (The library resizes the
+// vectors only of the nodes it is reading; C++ code that shares nodes with Python must not resize
+// one either.) A whole view assigned back puts its own node back in place: no copy, its tag kept.
+// A new node that replaces an array of the same kind takes that array's tag. Arrays of other
+// shapes are flattened in C order.
 //
 // All of it runs under the GIL.
 #pragma once

@@ -14,13 +14,13 @@ CORPUS = sorted(FUZZ_CORPUS.glob("*/*"))
 
 def touch_everything(doc):
     """Reads every value reachable from the document, the way a careless script would."""
-    seen = set()
+    seen = {}  # by id, holding each value so that no id is reused meanwhile
     stack = list(doc.structures) + list(doc.metadata.values())
     while stack:
         value = stack.pop()
         if id(value) in seen:
             continue
-        seen.add(id(value))
+        seen[id(value)] = value
         if isinstance(value, zrx.Structure):
             (value.tag, value.id, value.line, repr(value))
             stack.extend(v for _, v in value)

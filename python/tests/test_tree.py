@@ -105,6 +105,14 @@ def test_structure_entries_keep_order_and_duplicates():
         assert list(back) == list(st)
 
 
+def test_structures_are_made_from_pairs_or_a_dict():
+    assert list(zrx.Structure("<A>", {"a": 1, "b": 2})) == [("a", 1), ("b", 2)]
+    assert zrx.Structure(entries=[["k", "v"]])["k"] == "v"
+    for bad in (["ab"], [("k",)], [1]):
+        with pytest.raises(TypeError, match="a \\(key, value\\) pair"):
+            zrx.Structure("<A>", bad)
+
+
 def test_structure_tag_and_id():
     st = zrx.Structure()
     assert (st.tag, st.id, st.line) == ("", None, 0)
