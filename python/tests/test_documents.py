@@ -1,6 +1,7 @@
 """Reading, writing and telling the formats apart, and the exceptions of each."""
 
 import re
+import threading
 
 import numpy as np
 import pytest
@@ -186,3 +187,26 @@ def test_a_tree_the_format_cannot_hold_is_refused_and_the_file_kept(tmp_path, fm
     assert [p.name for p in tmp_path.iterdir()] == ["kept." + fmt]
     with pytest.raises(zrx.WriteRefused, match="^" + re.escape(message)):
         zrx.write_bytes(zrx.Document(structures), fmt)
+
+
+def test_reads_in_threads_keep_their_messages_apart():
+    broken = {i: HEADER + b"<A> { x = #missing%d }" % i for i in range(4)}
+    failures = []
+
+    def reader(i):
+        for _ in range(50):
+            try:
+                zrx.read_bytes(broken[i])
+                failures.append(f"{i}: read")
+            except zrx.ParseError as error:
+                if error.messages != [f"Could not link ID '#missing{i}' to anything!"]:
+                    failures.append(f"{i}: {error.messages}")
+            if zrx.read_bytes(SCENE_ZRB).structures[0]["name"] != "demo":
+                failures.append(f"{i}: scene")
+
+    threads = [threading.Thread(target=reader, args=(i,)) for i in broken]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
