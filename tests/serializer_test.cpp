@@ -162,8 +162,53 @@ TEST_F(SerializerTest, ConvertsEachObjectAndStructureOnce) {
   EXPECT_EQ(counted.count["<ResourceDatabase>"]->exports, 2);
 }
 
+// Two objects that point at each other through plain pointers; here the serializer's map is what
+// keeps both alive.
+class Peer : public zr::Object {
+  ZR_DECLARE_TYPE()
+ public:
+  Peer* other = nullptr;
+};
+ZR_DEFINE_TYPE(Peer, zr::Object, "zrtest::Peer")
+
+class PeerWrapper : public ClassWrapper {
+ public:
+  ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
+    ++imports;
+    ref<Peer> peer = new Peer;
+    s.registerImportedStructure(st, peer.get());  // before recursing: the cycle comes back here
+    for (const ZRXStructure::KeyValue& entry : st->value()) {
+      if (entry.key() != "other" || entry.value().type() != ZRXValue::Structure) continue;
+      zr::Object* other = s.importZRX(entry.value().getStructure());
+      if (!other || !other->isOfType(Peer::Type())) return nullptr;
+      peer->other = static_cast<Peer*>(other);
+    }
+    return peer;
+  }
+  ref<ZRXStructure> exportObject(ZRXSerializer&, const zr::Object*) override { return nullptr; }
+  int imports = 0;
+};
+
 TEST_F(SerializerTest, CycleImportsAsObjectsPointingAtEachOther) {
-  // A parent listing a child whose "parent" names the parent; imported from either end.
+  ref<PeerWrapper> wrapper = new PeerWrapper;
+  counted.registry->registerWrapper("<Peer>", Peer::Type(), wrapper.get());
+  ref<ZRXStructure> a = new ZRXStructure("<Peer>");
+  ref<ZRXStructure> b = new ZRXStructure("<Peer>");
+  *a << "other" << structureValue(b.get());
+  *b << "other" << structureValue(a.get());
+  auto* peer = static_cast<Peer*>(serializer.importZRX(a.get()));
+  ASSERT_NE(peer, nullptr);
+  ASSERT_NE(peer->other, nullptr);
+  EXPECT_NE(peer->other, peer);
+  EXPECT_EQ(peer->other->other, peer);
+  EXPECT_EQ(serializer.getImportedStructure(b.get()), peer->other);
+  EXPECT_EQ(wrapper->imports, 2);
+}
+
+// A parent listing a child whose "parent" names the parent, imported from either end. The host
+// sets the back pointer when the parent adopts the child, never from the child's entry: a child
+// imported first has no parent until its parent is imported, and then it is the same object.
+TEST_F(SerializerTest, BackPointersComeFromTheNodeThatListsTheChild) {
   for (bool childFirst : {false, true}) {
     SCOPED_TRACE(childFirst ? "child first" : "parent first");
     serializer.reset();
@@ -172,16 +217,25 @@ TEST_F(SerializerTest, CycleImportsAsObjectsPointingAtEachOther) {
     *parent << "children" << listOf({child.get()});
     *child << "parent" << structureValue(parent.get());
 
-    auto* node = static_cast<Node*>(serializer.importZRX(childFirst ? child.get() : parent.get()));
-    ASSERT_NE(node, nullptr);
-    Node* p = childFirst ? node->parent : node;
+    Node* early = nullptr;
+    if (childFirst) {
+      early = static_cast<Node*>(serializer.importZRX(child.get()));
+      ASSERT_NE(early, nullptr);
+      EXPECT_EQ(early->parent, nullptr);
+    }
+    auto* p = static_cast<Node*>(serializer.importZRX(parent.get()));
     ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->parent, nullptr);
     ASSERT_EQ(p->children.size(), 1u);
     EXPECT_EQ(p->children[0]->parent, p);
+    if (childFirst) {
+      EXPECT_EQ(p->children[0].get(), early);
+    }
     EXPECT_EQ(serializer.getImportedStructure(parent.get()), p);
     EXPECT_EQ(serializer.getImportedStructure(child.get()), p->children[0].get());
   }
   EXPECT_EQ(counted.count["<Node>"]->imports, 4);  // two per round
+  EXPECT_TRUE(log.entries().empty()) << log.all();
 }
 
 // The structures of a graph with a cycle refer to each other; reset() and destruction must still

@@ -2,22 +2,13 @@
 // foreign files, `info` counts of a document whose counts are known, `check` on good and broken
 // files of both formats, `convert` round trips and refusals (the output file left untouched), and
 // `dump`. Every case checks the exit status, standard output and standard error.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
-#include <memory>
-#include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,150 +16,26 @@
 #include "support/TreeGen.hpp"
 #include "zrX/Document.hpp"
 
-extern char** environ;
-
 #ifndef ZRX_TOOL
 
 TEST(Tool, NotBuilt) { GTEST_SKIP() << "the zrx tool is not part of this build"; }
 
 #else
 
+#include "support/ToolFixture.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
 using zr::ref;
+using zrtest::lines;
+using zrtest::Outcome;
+using zrtest::readBytes;
+using zrtest::ToolTest;
+using zrtest::writeBytes;
 using zrX::Format;
 using zrX::ZRXStructure;
 using zrX::ZRXValue;
-
-struct Outcome {
-  int status = -1;  // the exit status; 128 + the signal when the program was killed
-  std::string out, err;
-};
-
-std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  ASSERT_TRUE(out.good()) << path;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    const fs::path base = fs::temp_directory_path();
-    for (;;) {
-      mPath = base / ("zrx_tool_test_" + std::to_string(getpid()) + "_" +
-                      std::to_string(counter++) + "_" + std::to_string(random()));
-      if (fs::create_directory(mPath)) break;
-    }
-  }
-  ~TempDir() {
-    std::error_code error;
-    fs::remove_all(mPath, error);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const fs::path& path() const { return mPath; }
-
- private:
-  fs::path mPath;
-};
-
-class ToolTest : public ::testing::Test {
- protected:
-  // A path in the test's folder, as text.
-  std::string at(const std::string& name) const { return (mDir.path() / name).string(); }
-
-  // Runs the tool with `args`: standard input empty, standard output and error captured (standard
-  // output goes to `outPath` instead when one is given).
-  Outcome zrx(const std::vector<std::string>& args, fs::path outPath = {}) {
-    const bool captured = outPath.empty();
-    if (captured) outPath = mCapture.path() / "stdout";
-    const fs::path errPath = mCapture.path() / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::string program = ZRX_TOOL;
-    std::vector<std::string> storage(args);
-    std::vector<char*> argv{program.data()};
-    for (std::string& a : storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Outcome run;
-    EXPECT_EQ(spawned, 0) << "cannot start " << program;
-    if (spawned != 0) return run;
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (captured) run.out = readBytes(outPath);
-    run.err = readBytes(errPath);
-    return run;
-  }
-
-  // Writes `structures` (and `metadata`) as a document through the library.
-  void writeDocumentFile(const std::string& path, Format format,
-                         const std::vector<ref<ZRXStructure> >& structures,
-                         const zrX::MetadataMap& metadata = {}) {
-    zrX::Document document;
-    document.structures() = structures;
-    document.metadata() = metadata;
-    ref<zr::DiskFile> file = new zr::DiskFile(zr::String(path));
-    const zrX::WriteResult result = zrX::writeDocument(file.get(), format, document);
-    document.structures().clear();  // the caller's tree: its cycles are the caller's to break
-    ASSERT_TRUE(result.ok()) << result.message;
-  }
-
-  // Reads a document file through the library, linked or not.
-  std::unique_ptr<zrX::Document> readDocumentFile(const std::string& path, bool link = true) {
-    auto document = std::make_unique<zrX::Document>();
-    ref<zr::VirtualFile> file = zr::locateFile(zr::String(path));
-    EXPECT_TRUE(file) << path;
-    if (!file) return document;
-    zrX::ReadOptions options;
-    options.link = link;
-    EXPECT_EQ(zrX::readDocument(file.get(), zrX::detectFormat(file.get()), *document, options),
-              zrX::ReadStatus::Ok)
-        << path;
-    return document;
-  }
-
-  // The names in the test's folder.
-  std::set<std::string> folderContent() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(mDir.path()))
-      names.insert(entry.path().filename().string());
-    return names;
-  }
-
-  TempDir mDir;
-
- private:
-  TempDir mCapture;  // kept apart, so the files of a test are the only ones in mDir
-};
 
 // A hand-written document whose counts are known: 2 top-level structures besides the metadata
 // block (which stands between them), 3 structures, 4 lists (one empty), nesting 4 deep
@@ -294,10 +161,10 @@ TEST_F(ToolTest, HelpForTheToolAndEachCommand) {
     const Outcome run = zrx({flag});
     EXPECT_EQ(run.status, 0) << flag;
     EXPECT_EQ(run.err, "") << flag;
-    for (const char* command : {"zrx info", "zrx check", "zrx convert", "zrx dump"})
+    for (const char* command : {"zrx info", "zrx check", "zrx convert", "zrx dump", "zrx diff"})
       EXPECT_NE(run.out.find(command), std::string::npos) << flag << " lacks " << command;
   }
-  for (const char* command : {"info", "check", "convert", "dump"}) {
+  for (const char* command : {"info", "check", "convert", "dump", "diff"}) {
     const Outcome run = zrx({command, "--help"});
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_EQ(run.err, "") << command;
@@ -320,7 +187,7 @@ TEST_F(ToolTest, WrongCommandLinesGiveOneLineAndStatus2) {
       {{}, "zrx: no command given"},
       {{"frob"}, "zrx: unknown command 'frob'"},
       {{"--frob"}, "zrx: unknown option '--frob'"},
-      {{"help", "frob"}, "zrx: help takes one of: info check convert dump"},
+      {{"help", "frob"}, "zrx: help takes one of: info check convert dump diff"},
       {{"info"}, "zrx: info needs a FILE"},
       {{"check"}, "zrx: check needs a FILE"},
       {{"dump"}, "zrx: dump needs a FILE"},
@@ -331,12 +198,12 @@ TEST_F(ToolTest, WrongCommandLinesGiveOneLineAndStatus2) {
       {{"convert", good}, "zrx: convert needs IN and OUT"},
       {{"convert", good, at("a.zrb"), at("b.zrb")}, "zrx: convert needs IN and OUT"},
       {{"convert", good, at("out.txt")},
-       "zrx: convert: cannot tell the format of '" + at("out.txt") + "'; use --to zrt|zrb"},
-      {{"convert", good, at("out.zrb"), "--to"}, "zrx: convert: --to needs zrt or zrb"},
+       "zrx: convert: cannot tell the format of '" + at("out.txt") + "'; use --to zrt|zrb|json"},
+      {{"convert", good, at("out.zrb"), "--to"}, "zrx: convert: --to needs zrt, zrb or json"},
       {{"convert", good, at("out.zrb"), "--to", "xml"},
-       "zrx: convert: --to takes zrt or zrb, not 'xml'"},
+       "zrx: convert: --to takes zrt, zrb or json, not 'xml'"},
       {{"convert", good, at("out.zrb"), "--to=ZRB"},
-       "zrx: convert: --to takes zrt or zrb, not 'ZRB'"},
+       "zrx: convert: --to takes zrt, zrb or json, not 'ZRB'"},
       {{"convert", "-q", good, at("out.zrb")}, "zrx: convert: unknown option '-q'"},
   };
   for (const auto& c : cases) {
@@ -360,14 +227,18 @@ TEST_F(ToolTest, MissingFoldersAndForeignFilesGiveOneLineAndStatus1) {
   // Detection needs the exact first bytes: a comment before the header is not a ZRT document.
   const std::string commented = at("commented.zrt");
   writeBytes(commented, std::string("// note\n") + kKnownText);
+  // JSON is told by its first "{": a JSON array is no document.
+  const std::string array = at("array.json");
+  writeBytes(array, " [1, 2]");
   const struct {
     std::string path, message;
   } files[] = {
       {missing, ": no such file"},
       {folder, ": is a folder, not a document"},
-      {foreign, ": not a ZRX document (neither ZRT text nor ZRB binary)"},
-      {empty, ": not a ZRX document (neither ZRT text nor ZRB binary)"},
-      {commented, ": not a ZRX document (neither ZRT text nor ZRB binary)"},
+      {foreign, ": not a ZRX document (neither ZRT text, ZRB binary nor JSON)"},
+      {empty, ": not a ZRX document (neither ZRT text, ZRB binary nor JSON)"},
+      {commented, ": not a ZRX document (neither ZRT text, ZRB binary nor JSON)"},
+      {array, ": not a ZRX document (neither ZRT text, ZRB binary nor JSON)"},
   };
   for (const auto& f : files) {
     for (const char* command : {"info", "check", "dump", "convert"}) {

@@ -1,8 +1,11 @@
-// VirtualFile's typed little-endian I/O (through MemoryFile), DiskFile with its atomic replace,
-// and locateFile.
+// VirtualFile's typed little-endian I/O (through MemoryFile), DiskFile with its atomic replace
+// through either kind of temporary (a writer killed mid-write included), and locateFile.
 #include "zrCore/VirtualFile.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -144,8 +147,10 @@ TEST(FaultyFile, AcceptsOnlyTheFirstBytesOfEachWritingSession) {
 // DiskFile
 // --------------------------------------------------------------------------------------------
 
+enum class Temporary { Unnamed, Named };
+
 // A fresh folder per test, removed afterwards.
-class DiskFileTest : public testing::Test {
+class DiskFolder : public testing::Test {
  protected:
   void SetUp() override {
     std::mt19937_64 random(static_cast<uint64_t>(
@@ -180,10 +185,58 @@ class DiskFileTest : public testing::Test {
   fs::path mFolder;
 };
 
-TEST_F(DiskFileTest, WriteThenReadRoundTrip) {
+// The write tests run twice: with the unnamed temporary where the system offers one, and through
+// the named fallback.
+class DiskFileTest : public DiskFolder, public testing::WithParamInterface<Temporary> {
+ protected:
+  bool unnamed() const { return GetParam() == Temporary::Unnamed; }
+  // A DiskFile (or a FaultyDiskFile with a write limit) set to this run's kind of temporary.
+  ref<zr::DiskFile> diskFile(const std::string& target) const {
+    ref<zr::DiskFile> file(new zr::DiskFile(target));
+    file->setUnnamedTemporaryAllowed(unnamed());
+    return file;
+  }
+  ref<zr::DiskFile> faultyFile(const std::string& target, int64_t limit) const {
+    ref<zr::DiskFile> file(new zrtest::FaultyDiskFile(target, limit));
+    file->setUnnamedTemporaryAllowed(unnamed());
+    return file;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, DiskFileTest,
+                         testing::Values(Temporary::Unnamed, Temporary::Named),
+                         [](const testing::TestParamInfo<Temporary>& info) {
+                           return info.param == Temporary::Unnamed ? "Unnamed" : "Named";
+                         });
+
+// While writing, the unnamed temporary is invisible and the fallback's name stands beside the
+// target.
+TEST_P(DiskFileTest, TheTemporaryIsUnnamedWhereTheSystemAllowsIt) {
+  const std::string target = path("doc.zrb");
+  ref<zr::DiskFile> file = diskFile(target);
+  EXPECT_FALSE(file->writesUnnamedTemporary());  // not writing
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("data", 4), 4);
+  if (unnamed() && !file->writesUnnamedTemporary())
+    GTEST_SKIP() << "the file system of " << mFolder << " has no unnamed files";
+  EXPECT_EQ(file->writesUnnamedTemporary(), unnamed());
+  const std::vector<std::string> during = entries();
+  if (unnamed()) {
+    EXPECT_TRUE(during.empty());
+  } else {
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].rfind("doc.zrb.zrtmp.", 0), 0u) << during[0];
+  }
+  EXPECT_TRUE(file->close());
+  EXPECT_FALSE(file->writesUnnamedTemporary());
+  EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrb"});
+  EXPECT_EQ(readRaw(target), "data");
+}
+
+TEST_P(DiskFileTest, WriteThenReadRoundTrip) {
   const std::string target = path("doc.zrb");
   {
-    ref<zr::DiskFile> file(new zr::DiskFile(target));
+    ref<zr::DiskFile> file = diskFile(target);
     ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
     EXPECT_TRUE(file->isOpen());
     EXPECT_EQ(file->writeUInt32(0xCAFEBABEu, true), 4);
@@ -212,52 +265,50 @@ TEST_F(DiskFileTest, WriteThenReadRoundTrip) {
   EXPECT_TRUE(file->close());
 }
 
-TEST_F(DiskFileTest, OpeningAMissingFileOrAFolderForReadingFails) {
-  ref<zr::DiskFile> file(new zr::DiskFile(path("absent")));
+TEST_P(DiskFileTest, OpeningAMissingFileOrAFolderForReadingFails) {
+  ref<zr::DiskFile> file = diskFile(path("absent"));
   EXPECT_FALSE(file->open(zr::VirtualFile::ReadOnly));
   EXPECT_FALSE(file->isOpen());
   EXPECT_EQ(file->size(), -1);
   ref<zr::DiskFile> folder(new zr::DiskFile(mFolder.string()));
   EXPECT_FALSE(folder->open(zr::VirtualFile::ReadOnly));
   EXPECT_FALSE(folder->isOpen());
-  ref<zr::DiskFile> nowhere(new zr::DiskFile(path("no/such/folder/doc")));
+  ref<zr::DiskFile> nowhere = diskFile(path("no/such/folder/doc"));
   EXPECT_FALSE(nowhere->open(zr::VirtualFile::WriteOnly));
+  EXPECT_FALSE(nowhere->isOpen());
 }
 
 // Every way a write can end without committing leaves the old file and no temporary behind.
-TEST_F(DiskFileTest, AnUncommittedWriteLeavesTheOldFileByteIdentical) {
+TEST_P(DiskFileTest, AnUncommittedWriteLeavesTheOldFileByteIdentical) {
   const std::string old = std::string("old content\0with a zero\n", 24);
   struct Case {
     const char* name;
-    void (*end)(const std::string& target);
+    int64_t writeLimit;  // a FaultyDiskFile that stops after so many bytes; -1 for a DiskFile
+    void (*end)(zr::DiskFile* file);
   };
   const Case cases[] = {
-      {"write fails, then close",
-       [](const std::string& target) {
-         ref<zrtest::FaultyDiskFile> file(new zrtest::FaultyDiskFile(target, 5));
+      {"write fails, then close", 5,
+       [](zr::DiskFile* file) {
          ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
          EXPECT_EQ(file->write("new content", 11), 5);
          EXPECT_FALSE(file->close());  // the failed write is not committed
        }},
-      {"write fails, then abandon",
-       [](const std::string& target) {
-         ref<zrtest::FaultyDiskFile> file(new zrtest::FaultyDiskFile(target, 0));
+      {"write fails, then abandon", 0,
+       [](zr::DiskFile* file) {
          ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
          EXPECT_EQ(file->writeUInt32(1, true), 0);
          file->abandon();
          EXPECT_FALSE(file->isOpen());
        }},
-      {"abandoned after good writes",
-       [](const std::string& target) {
-         ref<zr::DiskFile> file(new zr::DiskFile(target));
+      {"abandoned after good writes", -1,
+       [](zr::DiskFile* file) {
          ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
          EXPECT_EQ(file->write("new content", 11), 11);
          file->abandon();
          EXPECT_TRUE(file->close());  // already closed
        }},
-      {"destroyed while open",
-       [](const std::string& target) {
-         ref<zr::DiskFile> file(new zr::DiskFile(target));
+      {"destroyed while open", -1,
+       [](zr::DiskFile* file) {
          ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
          EXPECT_EQ(file->write("new content", 11), 11);
        }},
@@ -266,18 +317,33 @@ TEST_F(DiskFileTest, AnUncommittedWriteLeavesTheOldFileByteIdentical) {
     SCOPED_TRACE(c.name);
     const std::string target = path("doc.zrt");
     writeRaw(target, old);
-    c.end(target);
+    c.end((c.writeLimit < 0 ? diskFile(target) : faultyFile(target, c.writeLimit)).get());
     EXPECT_EQ(readRaw(target), old);
     EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrt"});
   }
 }
 
-TEST_F(DiskFileTest, ASuccessfulCloseReplacesTheFileAndKeepsItsPermissions) {
+// The commit's last step fails (a folder stands at the target): close() is false and the
+// temporary, named by then, goes.
+TEST_P(DiskFileTest, AFailedRenameLeavesNothingBehind) {
+  const std::string target = path("doc.zrt");
+  ASSERT_TRUE(fs::create_directory(target));
+  writeRaw(path("doc.zrt/inside"), "kept");
+  ref<zr::DiskFile> file = diskFile(target);
+  ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
+  EXPECT_EQ(file->write("new", 3), 3);
+  EXPECT_FALSE(file->close());
+  EXPECT_FALSE(file->isOpen());
+  EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrt"});
+  EXPECT_EQ(readRaw(path("doc.zrt/inside")), "kept");
+}
+
+TEST_P(DiskFileTest, ASuccessfulCloseReplacesTheFileAndKeepsItsPermissions) {
   const std::string target = path("doc.zrt");
   writeRaw(target, "a much longer old content that must vanish completely");
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
                   fs::perm_options::replace);
-  ref<zr::DiskFile> file(new zr::DiskFile(target));
+  ref<zr::DiskFile> file = diskFile(target);
   ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
   EXPECT_EQ(file->write("short", 5), 5);
   EXPECT_TRUE(file->close());
@@ -294,11 +360,11 @@ TEST_F(DiskFileTest, ASuccessfulCloseReplacesTheFileAndKeepsItsPermissions) {
   EXPECT_EQ(readRaw(target), "second");
 }
 
-TEST_F(DiskFileTest, ATargetWithTheLongestFileNameIsWritten) {
-  // The temporary beside it must not exceed the file-name limit that the target just meets.
+TEST_P(DiskFileTest, ATargetWithTheLongestFileNameIsWritten) {
+  // The temporary's name beside it must not exceed the file-name limit that the target just meets.
   const std::string name(250, 'n');
   const std::string target = path((name + ".zrt").c_str());
-  ref<zr::DiskFile> file(new zr::DiskFile(target));
+  ref<zr::DiskFile> file = diskFile(target);
   ASSERT_TRUE(file->open(zr::VirtualFile::WriteOnly));
   EXPECT_EQ(file->write("long", 4), 4);
   EXPECT_TRUE(file->close());
@@ -306,9 +372,9 @@ TEST_F(DiskFileTest, ATargetWithTheLongestFileNameIsWritten) {
   EXPECT_EQ(entries(), std::vector<std::string>{name + ".zrt"});
 }
 
-TEST_F(DiskFileTest, TwoWritersOfOneTargetDoNotShareATemporary) {
+TEST_P(DiskFileTest, TwoWritersOfOneTargetDoNotShareATemporary) {
   const std::string target = path("doc.zrt");
-  ref<zr::DiskFile> first(new zr::DiskFile(target)), second(new zr::DiskFile(target));
+  ref<zr::DiskFile> first = diskFile(target), second = diskFile(target);
   ASSERT_TRUE(first->open(zr::VirtualFile::WriteOnly));
   ASSERT_TRUE(second->open(zr::VirtualFile::WriteOnly));
   EXPECT_EQ(first->write("first", 5), 5);
@@ -320,7 +386,61 @@ TEST_F(DiskFileTest, TwoWritersOfOneTargetDoNotShareATemporary) {
   EXPECT_EQ(entries(), std::vector<std::string>{"doc.zrt"});
 }
 
-TEST_F(DiskFileTest, LocateFileFindsOnlyRegularFiles) {
+// A writer killed part-way (SIGKILL: no destructor, no handler runs). The child writes well past
+// the stdio buffer, tells the parent through a pipe, and waits to be killed. The previous document
+// is intact; the unnamed temporary leaves nothing, the named fallback leaves its file.
+TEST_P(DiskFileTest, AWriterKilledMidWriteLeavesThePreviousDocument) {
+  const std::string target = path("doc.zrb");
+  const std::string old = "the previous document";
+  writeRaw(target, old);
+  ref<zr::DiskFile> probe = diskFile(target);
+  ASSERT_TRUE(probe->open(zr::VirtualFile::WriteOnly));
+  const bool unnamedHere = probe->writesUnnamedTemporary();
+  probe->abandon();
+  if (unnamed() && !unnamedHere)
+    GTEST_SKIP() << "the file system of " << mFolder << " has no unnamed files";
+
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);  // never outlive a parent that failed to kill
+    close(ready[0]);
+    ref<zr::DiskFile> file = diskFile(target);
+    const std::vector<uint8_t> block(64 * 1024, 0x5A);
+    bool wrote = file->open(zr::VirtualFile::WriteOnly);
+    for (int i = 0; wrote && i < 16; ++i)
+      wrote = file->writeUInt8(block.data(), static_cast<int64_t>(block.size())) ==
+              static_cast<int64_t>(block.size());
+    const char signal = wrote ? 'w' : 'f';
+    if (write(ready[1], &signal, 1) != 1) _exit(2);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char signal = 0;
+  const ssize_t got = read(ready[0], &signal, 1);
+  close(ready[0]);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(got, 1);
+  ASSERT_EQ(signal, 'w') << "the child could not write";
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+
+  EXPECT_EQ(readRaw(target), old);
+  const std::vector<std::string> left = entries();
+  if (unnamed()) {
+    EXPECT_EQ(left, std::vector<std::string>{"doc.zrb"});
+  } else {
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0], "doc.zrb");
+    EXPECT_EQ(left[1].rfind("doc.zrb.zrtmp.", 0), 0u) << left[1];
+  }
+}
+
+TEST_F(DiskFolder, LocateFileFindsOnlyRegularFiles) {
   const std::string existing = path("doc.zrt");
   writeRaw(existing, "ZRX");
   fs::create_directory(path("folder"));

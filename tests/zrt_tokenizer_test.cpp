@@ -49,6 +49,8 @@ class TrickleFile : public zr::MemoryFile {
  public:
   TrickleFile(std::vector<uint8_t> data, int64_t step)
       : zr::MemoryFile(std::move(data)), mStep(step) {}
+  // Read piece by piece: the readers must not see the bytes in place.
+  const uint8_t* contentInMemory() const override { return nullptr; }
   int64_t read(void* data, int64_t count) override {
     return zr::MemoryFile::read(data, std::min(count, mStep));
   }

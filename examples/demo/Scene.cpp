@@ -1,5 +1,6 @@
 #include "Scene.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -22,45 +23,215 @@ ZRXValue reals(const char* tag, const double* data, size_t count) {
   return v;
 }
 
-// Reads a real array entry of exactly `count` values into `out`.
-bool readReals(const ZRXValue& v, double* out, size_t count) {
-  if (v.type() != ZRXValue::ArrayReal || v.getArrayReal()->value().size() != count) return false;
-  for (size_t i = 0; i < count; ++i) out[i] = v.getArrayReal()->value()[i];
+// --- Reading files from anywhere ---
+//
+// A document may come from anyone, so an import trusts nothing in it. Each value's kind is
+// checked before its getter runs (a getter of the wrong kind is a programming error that stops
+// the process), and a wrong kind fails the import with a message naming the tag and the key
+// instead of being skipped. Back pointers are set by the owner; the file's "parent" entries are
+// only cross-checked. Messages quote file content escaped and cut short.
+
+using Entry = ZRXStructure::KeyValue;
+
+// A text from the file, fit for a message: quoted, cut after 32 bytes ("..."), printable ASCII
+// kept and every other byte, quote and backslash escaped.
+std::string quoted(const std::string& text) {
+  constexpr size_t kKept = 32;
+  std::string out = "'";
+  for (size_t i = 0; i < text.size() && i < kKept; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\'' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += zr::String::printf("\\x%02X", c).toStdString();
+    }
+  }
+  return out + (text.size() > kKept ? "...'" : "'");
+}
+
+// "<Node> 'name'" for messages about a node (the tag alone when the name is empty).
+std::string describe(const SceneNode& node) {
+  return node.name.empty() ? std::string("<Node>") : "<Node> " + quoted(node.name);
+}
+
+// Whether every "parent" entry of `structure` names `owner` (null: names no structure).
+bool parentEntriesName(const ZRXStructure* structure, const ZRXStructure* owner) {
+  for (const Entry& e : structure->value()) {
+    if (e.key() != "parent") continue;
+    if (e.value().type() != ZRXValue::Structure || e.value().getStructure() != owner) return false;
+  }
   return true;
 }
 
-// Imports the object a Structure value names, requiring it to be a T.
-template <class T>
-T* importAs(ZRXSerializer& s, const ZRXValue& v) {
-  if (v.type() != ZRXValue::Structure || !v.getStructure()) return nullptr;
-  zr::Object* object = s.importZRX(v.getStructure());
-  return object && object->isOfType(T::Type()) ? static_cast<T*>(object) : nullptr;
-}
+// Reads the entries of one structure. Every read returns false once it has reported a failure
+// through the serializer; the wrapper then returns null.
+class Reader {
+ public:
+  Reader(ZRXSerializer& s, const ZRXStructure* st) : mSerializer(s), mStructure(st) {}
+
+  bool fail(const std::string& key, const char* problem) {
+    mSerializer.signalImportError(zr::Say("%s: entry '%s' %s.")
+                                  << mStructure->tag() << key << problem);
+    return false;
+  }
+  bool fail(const Entry& e, const char* problem) { return fail(e.key(), problem); }
+  bool failWith(const std::string& message) {
+    mSerializer.signalImportError(message);
+    return false;
+  }
+
+  bool read(const Entry& e, std::string* out) {
+    if (e.value().type() != ZRXValue::String) return fail(e, "is not a string");
+    *out = e.value().getString();
+    return true;
+  }
+  bool read(const Entry& e, double* out) {
+    if (e.value().type() != ZRXValue::Real) return fail(e, "is not a real");
+    *out = e.value().getReal();
+    return true;
+  }
+  bool read(const Entry& e, bool* out) {
+    if (e.value().type() != ZRXValue::Bool) return fail(e, "is not true or false");
+    *out = e.value().getBool();
+    return true;
+  }
+  bool read(const Entry& e, Material::Blend* out) {
+    static const char* const kNames[] = {"Opaque", "Additive", "Alpha"};
+    if (e.value().type() == ZRXValue::Identifier) {
+      for (int i = 0; i < 3; ++i) {
+        if (e.value().getIdentifier() == kNames[i]) {
+          *out = static_cast<Material::Blend>(i);
+          return true;
+        }
+      }
+    }
+    return fail(e, "is not Opaque, Additive or Alpha");
+  }
+  // A real array of exactly three values (a colour, a position).
+  bool read(const Entry& e, double (*out)[3]) {
+    const ZRXValue& v = e.value();
+    if (v.type() != ZRXValue::ArrayReal || v.getArrayReal()->value().size() != 3)
+      return fail(e, "is not a real array of 3 values");
+    std::copy(v.getArrayReal()->value().begin(), v.getArrayReal()->value().end(), *out);
+    return true;
+  }
+  // The text format writes an empty real array as "( )", which reads back as an integer array.
+  bool read(const Entry& e, std::vector<double>* out) {
+    const ZRXValue& v = e.value();
+    if (v.type() == ZRXValue::ArrayReal) {
+      *out = v.getArrayReal()->value();
+      return true;
+    }
+    if (v.type() == ZRXValue::ArrayInteger && v.getArrayInteger()->value().empty()) {
+      out->clear();
+      return true;
+    }
+    return fail(e, "is not a real array");
+  }
+  bool read(const Entry& e, std::vector<int64_t>* out) {
+    if (e.value().type() != ZRXValue::ArrayInteger) return fail(e, "is not an integer array");
+    *out = e.value().getArrayInteger()->value();
+    return true;
+  }
+  bool readText(const Entry& e, std::string* out) {
+    if (e.value().type() != ZRXValue::RawtextBlock) return fail(e, "is not a raw text block");
+    *out = e.value().getRawtextBlock()->value();
+    return true;
+  }
+
+  // Imports the structure `v` names and requires a T; "#NULL" gives null when `nullable`.
+  template <class T>
+  bool readObject(const Entry& e, const ZRXValue& v, bool nullable, T** out) {
+    *out = nullptr;
+    if (v.type() != ZRXValue::Structure) return fail(e, "is not a structure");
+    if (!v.getStructure()) return nullable || fail(e, "names no structure");
+    zr::Object* object = mSerializer.importZRX(v.getStructure());
+    if (!object) return false;  // the serializer has reported it
+    if (!object->isOfType(T::Type())) return fail(e, "names an object of the wrong class");
+    *out = static_cast<T*>(object);
+    return true;
+  }
+  template <class T>
+  bool read(const Entry& e, zr::ref<T>* out) {
+    T* object = nullptr;
+    if (!readObject(e, e.value(), true, &object)) return false;
+    *out = object;
+    return true;
+  }
+
+  // An entry read by someone else (a node's "parent", checked by its owner): only its kind here.
+  bool checkStructure(const Entry& e) {
+    return e.value().type() == ZRXValue::Structure || fail(e, "is not a structure");
+  }
+
+  // Imports the nodes of a "children" list and adopts them: `node`, made from this reader's
+  // structure, sets their back pointers. Refused: a node listed below itself (it would own itself,
+  // a reference cycle that nothing frees), a node listed as a child twice (two owners), and a
+  // child whose "parent" entry names another structure than this one.
+  bool adoptChildren(const Entry& e, SceneNode* node) {
+    if (e.value().type() != ZRXValue::List) return fail(e, "is not a list");
+    for (const ZRXValue& element : e.value().getList()->value()) {
+      SceneNode* child = nullptr;
+      if (!readObject(e, element, false, &child)) return false;
+      // A node being imported has no owner yet unless one of its descendants listed it: the walk
+      // up is one step, except in that case, where it finds the loop.
+      for (const SceneNode* up = node; up; up = up->parent) {
+        if (up == child)
+          return failWith(describe(*child) + " would own itself: it is listed below itself.");
+      }
+      if (child->parent)
+        return failWith(describe(*child) + " is listed as a child more than once.");
+      if (!parentEntriesName(element.getStructure(), mStructure))
+        return failWith(describe(*child) + ": entry 'parent' does not name the node that owns it.");
+      node->children.emplace_back(child);
+      child->parent = node;
+    }
+    return true;
+  }
+
+  // Once every resource is imported, every owner is known: a node that no node owns must not
+  // name a parent.
+  bool checkUnowned(const Entry& e) {
+    for (const ZRXValue& element : e.value().getList()->value()) {
+      const zr::Object* object = mSerializer.getImportedStructure(element.getStructure());
+      if (!object || !object->isOfType(SceneNode::Type())) continue;
+      const auto* node = static_cast<const SceneNode*>(object);
+      if (!node->parent && !parentEntriesName(element.getStructure(), nullptr))
+        return failWith(describe(*node) + ": entry 'parent' does not name the node that owns it.");
+    }
+    return true;
+  }
+
+ private:
+  ZRXSerializer& mSerializer;
+  const ZRXStructure* mStructure;
+};
 
 class MaterialWrapper : public zrX::ClassWrapper {
  public:
   zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
     zr::ref<Material> m = new Material;
     s.registerImportedStructure(st, m.get());
-    for (const ZRXStructure::KeyValue& e : st->value()) {
+    Reader in(s, st);
+    for (const Entry& e : st->value()) {
       const std::string& key = e.key();
-      const ZRXValue& v = e.value();
-      if (key == "name" && v.type() == ZRXValue::String) {
-        m->name = v.getString();
-      } else if (key == "color") {
-        if (!readReals(v, m->color, 3)) return nullptr;
-      } else if (key == "shininess" && v.type() == ZRXValue::Real) {
-        m->shininess = v.getReal();
-      } else if (key == "two_sided" && v.type() == ZRXValue::Bool) {
-        m->twoSided = v.getBool();
-      } else if (key == "blend" && v.type() == ZRXValue::Identifier) {
-        const std::string& b = v.getIdentifier();
-        m->blend = b == "Additive" ? Material::Blend::Additive
-                   : b == "Alpha"  ? Material::Blend::Alpha
-                                   : Material::Blend::Opaque;
-      } else if (key == "shader" && v.type() == ZRXValue::RawtextBlock) {
-        m->shader = v.getRawtextBlock()->value();
-      }
+      bool ok = true;  // unknown keys are skipped: files of a newer host still load
+      if (key == "name")
+        ok = in.read(e, &m->name);
+      else if (key == "color")
+        ok = in.read(e, &m->color);
+      else if (key == "shininess")
+        ok = in.read(e, &m->shininess);
+      else if (key == "two_sided")
+        ok = in.read(e, &m->twoSided);
+      else if (key == "blend")
+        ok = in.read(e, &m->blend);
+      else if (key == "shader")
+        ok = in.readText(e, &m->shader);
+      if (!ok) return nullptr;
     }
     return m;
   }
@@ -84,31 +255,37 @@ class MaterialWrapper : public zrX::ClassWrapper {
   }
 };
 
+// Values of the right kind can still break what the host relies on: whoever draws a mesh indexes
+// its vertices with its indices.
+bool checkGeometry(Reader& in, const Mesh& mesh) {
+  const int64_t vertexCount = static_cast<int64_t>(mesh.vertices.size() / 3);
+  if (mesh.vertices.size() % 3 != 0) return in.fail("vertices", "is not x y z triples");
+  if (mesh.indices.size() % 3 != 0) return in.fail("indices", "is not triangles");
+  const bool inRange = std::all_of(mesh.indices.begin(), mesh.indices.end(),
+                                   [&](int64_t i) { return i >= 0 && i < vertexCount; });
+  return inRange || in.fail("indices", "names a vertex the mesh does not have");
+}
+
 class MeshWrapper : public zrX::ClassWrapper {
  public:
   zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
     zr::ref<Mesh> mesh = new Mesh;
     s.registerImportedStructure(st, mesh.get());
-    for (const ZRXStructure::KeyValue& e : st->value()) {
+    Reader in(s, st);
+    for (const Entry& e : st->value()) {
       const std::string& key = e.key();
-      const ZRXValue& v = e.value();
-      if (key == "name" && v.type() == ZRXValue::String) {
-        mesh->name = v.getString();
-      } else if (key == "vertices" && v.type() == ZRXValue::ArrayReal) {
-        mesh->vertices = v.getArrayReal()->value();
-      } else if (key == "vertices" && v.type() == ZRXValue::ArrayInteger) {
-        // an empty real array reads back from text as an empty integer array
-        if (!v.getArrayInteger()->value().empty()) return nullptr;
-      } else if (key == "indices" && v.type() == ZRXValue::ArrayInteger) {
-        mesh->indices = v.getArrayInteger()->value();
-      } else if (key == "material") {
-        mesh->material = importAs<Material>(s, v);
-        if (!mesh->material) {
-          s.signalImportError("Mesh '" + mesh->name + "': material is not a material");
-          return nullptr;
-        }
-      }
+      bool ok = true;
+      if (key == "name")
+        ok = in.read(e, &mesh->name);
+      else if (key == "vertices")
+        ok = in.read(e, &mesh->vertices);
+      else if (key == "indices")
+        ok = in.read(e, &mesh->indices);
+      else if (key == "material")
+        ok = in.read(e, &mesh->material);
+      if (!ok) return nullptr;
     }
+    if (!checkGeometry(in, *mesh)) return nullptr;
     return mesh;
   }
 
@@ -131,36 +308,64 @@ class MeshWrapper : public zrX::ClassWrapper {
   }
 };
 
+// Nested node imports and exports on this thread. Each level of a node tree is one more nested
+// call through the serializer, so a file whose references chain nodes a million deep would run
+// the stack out: trees deeper than kMaxNodeDepth are refused, on import and on export. Deeper
+// ones could not be written anyway: each node level is two levels of document nesting (the
+// structure and its children list), and the writers stop at 1000. The stack is per thread, and
+// so is the count.
+constexpr int kMaxNodeDepth = 400;
+thread_local int tNodeDepth = 0;
+
+class NodeDepth {
+ public:
+  NodeDepth() { ++tNodeDepth; }
+  ~NodeDepth() { --tNodeDepth; }
+  NodeDepth(const NodeDepth&) = delete;
+  NodeDepth& operator=(const NodeDepth&) = delete;
+
+  bool tooDeep() const { return tNodeDepth > kMaxNodeDepth; }
+  static zr::String message() {
+    return zr::Say("<Node>: nodes nested deeper than %n levels.") << kMaxNodeDepth;
+  }
+};
+
 class NodeWrapper : public zrX::ClassWrapper {
  public:
   zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
+    const NodeDepth depth;
+    if (depth.tooDeep()) {
+      s.signalImportError(NodeDepth::message());
+      return nullptr;
+    }
     zr::ref<SceneNode> node = new SceneNode;
+    // First: a structure listed below itself then imports as this very node, and is refused.
     s.registerImportedStructure(st, node.get());
-    for (const ZRXStructure::KeyValue& e : st->value()) {
+    Reader in(s, st);
+    for (const Entry& e : st->value()) {
       const std::string& key = e.key();
-      const ZRXValue& v = e.value();
-      if (key == "name" && v.type() == ZRXValue::String) {
-        node->name = v.getString();
-      } else if (key == "position") {
-        if (!readReals(v, node->position, 3)) return nullptr;
-      } else if (key == "mesh") {
-        node->mesh = importAs<Mesh>(s, v);
-        if (!node->mesh) return nullptr;
-      } else if (key == "parent") {
-        node->parent = importAs<SceneNode>(s, v);
-        if (!node->parent) return nullptr;
-      } else if (key == "children" && v.type() == ZRXValue::List) {
-        for (const ZRXValue& child : v.getList()->value()) {
-          SceneNode* c = importAs<SceneNode>(s, child);
-          if (!c) return nullptr;
-          node->children.emplace_back(c);
-        }
-      }
+      bool ok = true;
+      if (key == "name")
+        ok = in.read(e, &node->name);
+      else if (key == "position")
+        ok = in.read(e, &node->position);
+      else if (key == "mesh")
+        ok = in.read(e, &node->mesh);
+      else if (key == "parent")
+        ok = in.checkStructure(e);  // never followed: the owner sets the back pointer
+      else if (key == "children")
+        ok = in.adoptChildren(e, node.get());
+      if (!ok) return nullptr;
     }
     return node;
   }
 
   zr::ref<ZRXStructure> exportObject(ZRXSerializer& s, const zr::Object* object) override {
+    const NodeDepth depth;
+    if (depth.tooDeep()) {
+      s.signalExportError(NodeDepth::message());
+      return nullptr;
+    }
     const auto* node = static_cast<const SceneNode*>(object);
     zr::ref<ZRXStructure> st = new ZRXStructure("<Node>");
     st->setID(s.generateID("node"));
@@ -197,15 +402,21 @@ class DatabaseWrapper : public zrX::ClassWrapper {
   zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
     zr::ref<zr::ResourceDatabase> db = new zr::ResourceDatabase;
     s.registerImportedStructure(st, db.get());
-    for (const ZRXStructure::KeyValue& e : st->value()) {
-      if (e.key() != "resources" || e.value().type() != ZRXValue::List) continue;
+    Reader in(s, st);
+    for (const Entry& e : st->value()) {
+      if (e.key() != "resources") continue;
+      if (e.value().type() != ZRXValue::List) {
+        in.fail(e, "is not a list");
+        return nullptr;
+      }
       for (const ZRXValue& v : e.value().getList()->value()) {
-        if (v.type() != ZRXValue::Structure || !v.getStructure()) return nullptr;
-        zr::Object* resource = s.importZRX(v.getStructure());
-        if (!resource) return nullptr;
+        zr::Object* resource = nullptr;
+        if (!in.readObject(e, v, false, &resource)) return nullptr;
         db->resources().emplace_back(resource);
       }
     }
+    for (const Entry& e : st->value())
+      if (e.key() == "resources" && !in.checkUnowned(e)) return nullptr;
     return db;
   }
 

@@ -5,6 +5,15 @@
 // vertex arrays and integer index arrays and share Materials. Each class has one wrapper that
 // turns it into a tagged structure and back; sharing and the parent/child cycle survive the round
 // trip because the serializer converts each object once.
+//
+// The wrappers load files from anywhere: every value's kind is checked, and a wrong one fails the
+// load with an ImportError naming the tag and the key. A node's back pointer is set by the node
+// whose "children" list holds it; the file's "parent" entry is only cross-checked (it must name
+// that node, or nothing for a node no node owns), so no pointer ever leads into structures or
+// objects that only the serializer held. A node listed below itself or listed twice, indices
+// outside their mesh's vertices, and trees deeper than 400 levels are refused too.
+//
+// Single-threaded, like the objects it builds (the wrappers themselves may serve several threads).
 #pragma once
 
 #include <cstdint>
@@ -44,7 +53,7 @@ class SceneNode : public zr::Object {
   double position[3] = {0.0, 0.0, 0.0};
   zr::ref<Mesh> mesh;  // may be null
   std::vector<zr::ref<SceneNode>> children;
-  SceneNode* parent = nullptr;  // back pointer, not owning
+  SceneNode* parent = nullptr;  // back pointer, not owning: the node whose `children` holds this
 };
 
 // A registry holding the wrappers of every class above and of zr::ResourceDatabase.

@@ -1,13 +1,18 @@
 // The zrX demo host: builds a small scene (named nodes in a tree with back pointers to their
 // parents, meshes with real vertex arrays and integer index arrays, materials shared by several
 // meshes, shader sources as raw text), saves it as ZRT and as ZRB, detects each file's format,
-// loads both back and checks they equal the original.
+// loads both back and checks they equal the original. With --load it loads one document of either
+// format through the same host, so anyone can try a file from anywhere against a real host.
 //
 // Usage: zrx_demo [output-folder]   (default: ./demo-output)
+//        zrx_demo --load FILE       one line: "FILE: ok, ..." on standard output and status 0, or
+//                                   "FILE: <reason>" on standard error and status 1
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "Scene.hpp"
 
@@ -55,9 +60,68 @@ bool roundTrip(const char* format, const std::string& path, const zr::ResourceDa
   return true;
 }
 
+// A library message as part of one line: line ends become spaces, trailing ones go.
+std::string oneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+// Loads `path` through the demo host and reports the outcome in one line. The library's messages
+// are collected instead of printed: the first error is the cause, the rest follow from it.
+int loadOne(const std::string& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  const char* problem = nullptr;
+  if (!std::filesystem::exists(status)) {
+    problem = "no such file";
+  } else if (std::filesystem::is_directory(status)) {
+    problem = "is a folder, not a document";
+  }
+  const zr::String file(path.c_str());
+  const bool text = !problem && zrX::isZRT(file);
+  if (!problem && !text && !zrX::isZRB(file))
+    problem = "not a ZRX document (neither ZRT text nor ZRB binary)";
+  if (problem) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), problem);
+    return 1;
+  }
+
+  std::string firstError;
+  zr::Log::Sink previous = zr::Log::setSink([&](zr::Log::Level level, const std::string& message) {
+    if (level == zr::Log::Level::Error && firstError.empty()) firstError = oneLine(message);
+  });
+  zr::ref<zr::ResourceDatabase> scene = text ? zrX::loadZRT(file) : zrX::loadZRB(file);
+  zr::Log::setSink(previous);
+  if (!scene) {
+    if (firstError.empty()) firstError = "the document holds no resource database";
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), firstError.c_str());
+    return 1;
+  }
+  const demo::SceneCounts counts = demo::countScene(scene.get());
+  std::printf(
+      "%s: ok, %s, %zu nodes, %zu meshes, %zu materials, %zu reals, %zu "
+      "integers\n",
+      path.c_str(), text ? "ZRT" : "ZRB", counts.nodes, counts.meshes, counts.materials,
+      counts.reals, counts.integers);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--load") == 0) {
+    if (argc != 3) {
+      std::fprintf(stderr, "usage: zrx_demo [output-folder] | zrx_demo --load FILE\n");
+      return 2;
+    }
+    zr::ref<zrX::Registry> registry = demo::makeSceneRegistry();
+    zrX::setDefZRXRegistry(registry.get());
+    const int status = loadOne(argv[2]);
+    zrX::setDefZRXRegistry(nullptr);
+    return status;
+  }
   const std::string folder = argc > 1 ? argv[1] : "demo-output";
   std::filesystem::create_directories(folder);
 

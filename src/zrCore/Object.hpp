@@ -75,6 +75,9 @@ class ref {
   ref(ref&& other) noexcept : mObject(other.mObject) { other.mObject = nullptr; }
   template <class U>
   ref(const ref<U>& other) : ref(other.get()) {}
+  // Takes over the reference of a handle to a derived class; the count is not touched.
+  template <class U>
+  ref(ref<U>&& other) noexcept : mObject(other.detach()) {}
   ~ref() {
     if (mObject) mObject->decReference();
   }
@@ -112,6 +115,12 @@ class ref {
   explicit operator bool() const { return mObject != nullptr; }
 
   void release() { *this = nullptr; }
+  // Empties the handle without dropping its reference, which the caller takes over.
+  T* detach() {
+    T* object = mObject;
+    mObject = nullptr;
+    return object;
+  }
 
   friend bool operator==(const ref& a, const ref& b) { return a.mObject == b.mObject; }
   friend bool operator!=(const ref& a, const ref& b) { return a.mObject != b.mObject; }

@@ -9,11 +9,21 @@
 #include <string>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#define ZR_DISKFILE_POSIX 1
+#endif
+
 namespace zr {
 
 ZR_DEFINE_TYPE(VirtualFile, Object, "zr::VirtualFile")
 ZR_DEFINE_TYPE(DiskFile, VirtualFile, "zr::DiskFile")
 ZR_DEFINE_TYPE(MemoryFile, VirtualFile, "zr::MemoryFile")
+ZR_DEFINE_TYPE(MemoryView, VirtualFile, "zr::MemoryView")
 
 namespace {
 
@@ -90,6 +100,70 @@ std::string temporaryNameFor(const std::string& target) {
   return kept + ".zrtmp." + std::to_string(counter.fetch_add(1)) + "." + std::to_string(bits);
 }
 
+#if defined(ZR_DISKFILE_POSIX)
+
+// The folder that holds `target`: where its temporary is made and what is flushed after the
+// rename.
+std::string folderOf(const std::string& target) {
+  const size_t slash = target.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : target.substr(0, slash);
+}
+
+// An unnamed file in `folder`, open for writing; -1 when there is none, with `unsupported` true
+// when the system or the file system offers no such files (the caller then takes a named one)
+// and false when the folder itself refuses (missing, not writable).
+int openUnnamed(const std::string& folder, bool* unsupported) {
+  *unsupported = true;
+#if defined(O_TMPFILE)
+  // Linking the file needs its /proc entry (linkat with AT_EMPTY_PATH needs a privilege).
+  static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
+  if (!procFds) return -1;
+  int fd;
+  do {
+    fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  // Kernels without O_TMPFILE see a folder opened for writing (EISDIR); file systems without it
+  // answer EOPNOTSUPP, some EINVAL.
+  if (fd < 0) *unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+  return fd;
+#else
+  (void)folder;
+  return -1;
+#endif
+}
+
+// Gives the unnamed file `fd` the name `path`; false with errno set when it cannot.
+bool linkUnnamed(int fd, const std::string& path) {
+  char entry[48];
+  std::snprintf(entry, sizeof entry, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, entry, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+#if defined(AT_EMPTY_PATH)
+  if (errno == ENOENT || errno == EPERM)
+    return ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+#endif
+  return false;
+}
+
+bool syncToDevice(int fd) {
+  int result;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+// Flushes the folder's entries, so a rename in it survives a power loss. Best effort: the
+// target is already replaced when this runs, and some file systems refuse to flush a folder.
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  syncToDevice(fd);
+  ::close(fd);
+}
+
+#endif
+
 }  // namespace
 
 DiskFile::~DiskFile() {
@@ -104,6 +178,7 @@ bool DiskFile::open(EOpenMode mode) {
   if (isOpen()) close();
   mPosition = 0;
   mWriteFailed = false;
+  mTemporaryPath.clear();
   if (mode == ReadOnly) {
     mWriting = false;
     // fopen accepts a directory on some systems; reading one only fails later.
@@ -112,12 +187,33 @@ bool DiskFile::open(EOpenMode mode) {
     mHandle = std::fopen(path().c_str(), "rb");
     return mHandle != nullptr;
   }
+  mWriting = openForWriting();
+  return mWriting;
+}
+
+bool DiskFile::openForWriting() {
+  const std::string target = path().toStdString();
+#if defined(ZR_DISKFILE_POSIX)
+  bool unsupported = true;
+  int fd = mUnnamedAllowed ? openUnnamed(folderOf(target), &unsupported) : -1;
+  for (int attempt = 0; fd < 0 && unsupported && attempt < 8; ++attempt) {
+    mTemporaryPath = temporaryNameFor(target);
+    fd = ::open(mTemporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;  // "x": never reuse an existing file
+  }
+  if (fd >= 0) mHandle = ::fdopen(fd, "wb");
+  if (!mHandle) {
+    if (fd >= 0) ::close(fd);
+    if (fd >= 0 && !mTemporaryPath.empty()) ::unlink(mTemporaryPath.c_str());
+    mTemporaryPath.clear();
+  }
+#else
   for (int attempt = 0; attempt < 8 && !mHandle; ++attempt) {
-    mTemporaryPath = temporaryNameFor(path().toStdString());
+    mTemporaryPath = temporaryNameFor(target);
     mHandle = std::fopen(mTemporaryPath.c_str(), "wxb");  // "x": never reuse an existing file
   }
-  mWriting = mHandle != nullptr;
-  return mWriting;
+#endif
+  return mHandle != nullptr;
 }
 
 void DiskFile::abandon() {
@@ -125,10 +221,13 @@ void DiskFile::abandon() {
     close();
     return;
   }
-  if (mHandle) std::fclose(mHandle);
+  if (mHandle) std::fclose(mHandle);  // an unnamed temporary vanishes with its last descriptor
   mHandle = nullptr;
-  std::error_code ignored;
-  std::filesystem::remove(mTemporaryPath, ignored);
+  if (!mTemporaryPath.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(mTemporaryPath, ignored);
+  }
+  mTemporaryPath.clear();
   mWriting = false;
 }
 
@@ -139,12 +238,51 @@ bool DiskFile::close() {
     mHandle = nullptr;
     return true;
   }
-  const bool closed = std::fclose(mHandle) == 0;
+  const bool committed = commit();
   mHandle = nullptr;
+  mTemporaryPath.clear();
   mWriting = false;
+  return committed;
+}
+
+// Puts the written bytes in the target's place: flush our buffer, take over the replaced file's
+// permission bits (the temporary got the process defaults), put the data on the device, then
+// rename the temporary over the target and flush the folder. Any failure before the rename keeps
+// the previous file and removes the temporary. Closes the handle in every case.
+bool DiskFile::commit() {
+  const std::string target = path().toStdString();
+#if defined(ZR_DISKFILE_POSIX)
+  const int fd = ::fileno(mHandle);
+  bool ok = !mWriteFailed && std::fflush(mHandle) == 0;
+  // Best effort, as before: some file systems (FAT) refuse modes they cannot store.
+  struct stat previous;
+  if (ok && ::stat(target.c_str(), &previous) == 0) ::fchmod(fd, previous.st_mode & 07777);
+  ok = ok && syncToDevice(fd);
+  std::string named = mTemporaryPath;
+  if (ok && named.empty()) {
+    // An unnamed file gets a fresh name first: linkat cannot replace an existing name. A kill
+    // between here and the rename leaves that name, holding the whole new document.
+    ok = false;
+    for (int attempt = 0; attempt < 8 && !ok; ++attempt) {
+      named = temporaryNameFor(target);
+      ok = linkUnnamed(fd, named);
+      if (!ok && errno != EEXIST) break;
+    }
+    if (!ok) named.clear();
+  }
+  ok = ok && ::rename(named.c_str(), target.c_str()) == 0;
+  // Once the data are on the device, a complaint of the final close changes nothing.
+  std::fclose(mHandle);
+  if (ok) {
+    syncFolder(folderOf(target));
+    return true;
+  }
+  if (!named.empty()) ::unlink(named.c_str());
+  return false;
+#else
+  const bool closed = std::fclose(mHandle) == 0;
   std::error_code error;
   if (closed && !mWriteFailed) {
-    const std::string target = path().toStdString();
     // Keep the replaced file's permission bits (the temporary got the process defaults).
     const auto previous = std::filesystem::status(target, error);
     if (!error && std::filesystem::exists(previous)) {
@@ -156,6 +294,7 @@ bool DiskFile::close() {
   }
   std::filesystem::remove(mTemporaryPath, error);
   return false;
+#endif
 }
 
 int64_t DiskFile::read(void* data, int64_t count) {
@@ -225,6 +364,32 @@ int64_t MemoryFile::write(const void* data, int64_t count) {
   }
   mPosition += count;
   return count;
+}
+
+// MemoryView --------------------------------------------------------------------------------------
+
+MemoryView::MemoryView(const void* data, size_t size, const String& path)
+    : VirtualFile(path), mData(static_cast<const uint8_t*>(data)), mSize(data ? size : 0) {}
+
+bool MemoryView::open(EOpenMode mode) {
+  mPosition = 0;
+  mOpen = mode == ReadOnly;
+  return mOpen;
+}
+
+bool MemoryView::close() {
+  mOpen = false;
+  return true;
+}
+
+int64_t MemoryView::read(void* data, int64_t count) {
+  if (!mOpen || count <= 0) return 0;
+  const int64_t left = static_cast<int64_t>(mSize) - mPosition;
+  const int64_t n = std::min(count, left);
+  if (n <= 0) return 0;
+  std::memcpy(data, mData + mPosition, static_cast<size_t>(n));
+  mPosition += n;
+  return n;
 }
 
 ref<VirtualFile> locateFile(const String& path) {

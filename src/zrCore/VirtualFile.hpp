@@ -41,6 +41,11 @@ class ZRCORE_API VirtualFile : public Object {
   // Size in bytes of the file's content (of the data written so far while writing); -1 when
   // unknown.
   virtual int64_t size() const = 0;
+  // The whole content, size() bytes, for a file that holds it in memory and is open for reading:
+  // readers then scan it in place instead of copying it out piece by piece. Null for other files
+  // (and for an empty one). The bytes stay valid and unchanged while the file stays open for
+  // reading; read() and position() go on as usual beside it.
+  virtual const uint8_t* contentInMemory() const { return nullptr; }
 
   const String& path() const { return mPath; }
   void setPath(const String& path) { mPath = path; }
@@ -71,12 +76,20 @@ class ZRCORE_API VirtualFile : public Object {
 };
 
 // A file on disk. Reading reads the file at path(). Writing never touches the target until
-// close(): the bytes go to a temporary file beside it, and close() renames that over the target
-// only when every write succeeded; otherwise, and when the DiskFile is abandoned or destroyed
-// while still open for writing, the temporary is removed and the previous file stays as it was.
-// A replaced file keeps its permission bits; opening a folder for reading fails. The replacement is
-// atomic against other processes but not flushed to the device (no fsync): a power loss right after
-// close() may lose it.
+// close(): the bytes go to a temporary file in the target's folder, and close() puts that in
+// place of the target only when every write succeeded; otherwise, and when the DiskFile is
+// abandoned or destroyed while still open for writing, the temporary goes and the previous file
+// stays as it was. A replaced file keeps its permission bits; opening a folder for reading fails.
+//
+// Durability (POSIX systems): close() flushes the data to the device (fsync) before the temporary
+// replaces the target, and the folder after the rename, so a crash or power loss leaves either the
+// previous document or the whole new one, never a part. On Linux the temporary is an unnamed file
+// (O_TMPFILE) that the system removes by itself whatever ends the process; at commit it is linked
+// under a fresh name beside the target ("TARGET.zrtmp.N.R") and renamed over the target at once,
+// so only a kill between those two calls can leave that name behind (holding the complete new
+// document). Where unnamed files are not available (other systems, file systems that refuse them,
+// no /proc) the temporary is that named file from the start, and a process killed while writing
+// leaves it behind; the previous document is intact either way.
 class ZRCORE_API DiskFile : public VirtualFile {
   ZR_DECLARE_TYPE()
  public:
@@ -92,17 +105,27 @@ class ZRCORE_API DiskFile : public VirtualFile {
   int64_t position() const override { return mPosition; }
   int64_t size() const override;
 
+  // Whether later writes may use an unnamed temporary (on by default). Off, they take the named
+  // fallback, as on a system without unnamed files; for tests of that path.
+  void setUnnamedTemporaryAllowed(bool allowed) { mUnnamedAllowed = allowed; }
+  // Whether the write in progress uses an unnamed temporary (false when not writing).
+  bool writesUnnamedTemporary() const { return mWriting && mTemporaryPath.empty(); }
+
  protected:
   // For subclasses that detect a fault of their own while writing: the file then behaves as after
   // a failed write (close() returns false and keeps the previous file).
   void markWriteFailed() { mWriteFailed = true; }
 
  private:
+  bool openForWriting();
+  bool commit();
+
   std::FILE* mHandle = nullptr;
   bool mWriting = false;
   bool mWriteFailed = false;
+  bool mUnnamedAllowed = true;
   int64_t mPosition = 0;
-  std::string mTemporaryPath;
+  std::string mTemporaryPath;  // the named temporary; empty for an unnamed one
 };
 
 // A file over a byte buffer owned by the file. Opening for writing empties the buffer; the
@@ -121,6 +144,10 @@ class ZRCORE_API MemoryFile : public VirtualFile {
   int64_t position() const override { return mPosition; }
   int64_t size() const override { return static_cast<int64_t>(mData.size()); }
 
+  const uint8_t* contentInMemory() const override {
+    return mOpen && !mWriting && !mData.empty() ? mData.data() : nullptr;
+  }
+
   const std::vector<uint8_t>& data() const { return mData; }
   std::vector<uint8_t>& data() { return mData; }
   std::string text() const { return std::string(mData.begin(), mData.end()); }
@@ -130,6 +157,30 @@ class ZRCORE_API MemoryFile : public VirtualFile {
   int64_t mPosition = 0;
   bool mOpen = false;
   bool mWriting = false;
+};
+
+// A read-only file over bytes the caller owns, for loading a document that is already in memory
+// without copying it: the bytes must stay valid and unchanged while the view is used. Opening it
+// for writing fails.
+class ZRCORE_API MemoryView : public VirtualFile {
+  ZR_DECLARE_TYPE()
+ public:
+  MemoryView(const void* data, size_t size, const String& path = String("memory"));
+
+  bool open(EOpenMode mode) override;
+  bool isOpen() const override { return mOpen; }
+  bool close() override;
+  int64_t read(void* data, int64_t count) override;
+  int64_t write(const void*, int64_t) override { return 0; }
+  int64_t position() const override { return mPosition; }
+  int64_t size() const override { return static_cast<int64_t>(mSize); }
+  const uint8_t* contentInMemory() const override { return mOpen && mSize ? mData : nullptr; }
+
+ private:
+  const uint8_t* mData;
+  size_t mSize;
+  int64_t mPosition = 0;
+  bool mOpen = false;
 };
 
 // A DiskFile for `path` when a regular file exists there, null otherwise.

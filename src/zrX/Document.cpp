@@ -23,7 +23,7 @@ const unsigned char kBinarySignature[9] = {0xAB, 0x5A, 0x52, 0x58, 0xBB, 0x0D, 0
 class TopLevelCounter : public VisitorIDCounter {
  public:
   void countTopLevel(ZRXStructure* structure) {
-    if (wasVisited(structure)) {
+    if (wasReached(structure)) {
       recordFailure(
           "VisitorIDCounter: top-level structure " +
           (structure->tag().empty() ? std::string("untagged") : "'" + structure->tag() + "'") +
@@ -75,11 +75,13 @@ const char* formatName(Format format) {
 }
 
 Document::~Document() {
-  std::vector<zr::ref<ZRXTaggedValue>> roots(mStructures.begin(), mStructures.end());
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  roots.reserve(mStructures.size() + mMetadata.size());
+  for (zr::ref<ZRXStructure>& structure : mStructures) roots.emplace_back(std::move(structure));
   mStructures.clear();
   for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
   mMetadata.clear();
-  breakCycles(roots);
+  dropAndBreakCycles(roots);
 }
 
 ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document,
@@ -110,17 +112,16 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
   }
 
   document.setHeader(parser->version(), parser->encoding());
+  // Linked before the structures move: the parser knows where the references of its tree are.
+  ReadStatus status = ReadStatus::Ok;
+  if (parsed) {
+    document.metadata() = parser->metadata();
+    if (options.link && !parser->linkParsed()) status = ReadStatus::LinkError;
+  }
   auto& structures = document.structures();
-  const size_t first = structures.size();
   structures.insert(structures.end(), parser->structures().begin(), parser->structures().end());
   parser->structures().clear();
-  if (!parsed) return ReadStatus::ParseError;
-
-  document.metadata() = parser->metadata();
-  if (!options.link) return ReadStatus::Ok;
-  std::vector<zr::ref<ZRXTaggedValue>> nodes(
-      structures.begin() + static_cast<std::ptrdiff_t>(first), structures.end());
-  return Parser::link(nodes, options.maxDepth) ? ReadStatus::Ok : ReadStatus::LinkError;
+  return parsed ? status : ReadStatus::ParseError;
 }
 
 WriteResult writeStructures(zr::VirtualFile* file, Format format,
@@ -139,6 +140,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   TopLevelCounter counter;
   counter.setMaxDepth(maxDepth);
   counter.setIDSet(&ids);
+  counter.recordFirstVisits();  // the writer follows this walk
   for (const zr::ref<ZRXStructure>& structure : topLevel) {
     ZR_CHECK(structure);
     counter.countTopLevel(structure.get());
@@ -153,6 +155,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
     VisitorExportToZRT writer;
     writer.setMaxDepth(maxDepth);
     writer.setIDSet(&ids);
+    writer.follow(&counter.firstVisits());
     writer.writeHeader();
     for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
     if (writer.failed()) {
@@ -183,6 +186,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   VisitorExportToZRB writer(file);  // opens the file for writing
   writer.setMaxDepth(maxDepth);
   writer.setIDSet(&ids);
+  writer.follow(&counter.firstVisits());
   writer.writeHeader();
   for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
   if (writer.failed()) {

@@ -40,6 +40,8 @@ class ZRX_API IDCountMap {
     const uint32_t number = mIndex.find(id);
     return number == TextIndex::kNone ? nullptr : &mCounts[number];
   }
+  // The number of `id`, or TextIndex::kNone when absent.
+  uint32_t numberIfPresent(std::string_view id) const { return mIndex.find(id); }
   // 1 when `id` is present, 0 otherwise (as std::map::count).
   size_t count(std::string_view id) const { return mIndex.find(id) == TextIndex::kNone ? 0 : 1; }
   // The number of `id` (0, 1, 2, ... in order of first entry), entered with count 0 when absent.

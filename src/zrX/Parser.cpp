@@ -26,6 +26,62 @@ bool Parser::link() {
   return link(nodes, mMaxDepth);
 }
 
+void Parser::forgetRecords() {
+  std::vector<RecordedTop>().swap(mRecordedTops);
+  std::vector<ZRXStructure*>().swap(mRecordedStructures);
+  std::vector<RecordedIDValue>().swap(mRecordedIDValues);
+}
+
+bool Parser::linkParsed() {
+  // The records of the top-level structures that stayed (parseMetadata took out the others).
+  struct Range {
+    size_t structuresBegin, structuresEnd, idValuesBegin, idValuesEnd;
+  };
+  std::vector<Range> ranges;
+  size_t kept = 0;
+  for (size_t i = 0; i < mRecordedTops.size(); ++i) {
+    const RecordedTop& top = mRecordedTops[i];
+    const bool last = i + 1 == mRecordedTops.size();
+    const Range range{
+        top.structures, last ? mRecordedStructures.size() : mRecordedTops[i + 1].structures,
+        top.idValues, last ? mRecordedIDValues.size() : mRecordedTops[i + 1].idValues};
+    if (kept < mStructures.size() && mStructures[kept].get() == top.structure) {
+      ranges.push_back(range);
+      ++kept;
+    }
+  }
+  if (kept != mStructures.size()) {
+    // Not (only) what the last parse built: walk the tree.
+    forgetRecords();
+    return link();
+  }
+
+  // The mapper's pass: every structure in the order of a walk.
+  LinkMap map;
+  VisitorLinkMapper mapper(&map);
+  for (const Range& range : ranges)
+    for (size_t i = range.structuresBegin; i < range.structuresEnd; ++i)
+      mapper.declareID(mRecordedStructures[i]);
+  bool linked = mapper.error() == 0;
+  if (linked) {
+    // The linker's pass: every ID value in the order of a walk.
+    VisitorLinker linker(&map);
+    for (const Range& range : ranges) {
+      for (size_t i = range.idValuesBegin; i < range.idValuesEnd; ++i) {
+        const RecordedIDValue& record = mRecordedIDValues[i];
+        ZRXValue& value =
+            (record.index & kInList)
+                ? static_cast<ZRXList*>(record.owner)->value()[record.index & ~kInList]
+                : static_cast<ZRXStructure*>(record.owner)->value()[record.index].value();
+        value.setStructure(linker.link(value.getID()));
+      }
+    }
+    linked = linker.error() == 0;
+  }
+  forgetRecords();
+  return linked;
+}
+
 bool Parser::link(const std::vector<zr::ref<ZRXTaggedValue>>& nodes, int maxDepth) {
   LinkMap map;
   VisitorLinkMapper mapper(&map);

@@ -45,6 +45,11 @@ class ZRX_API Parser : public zr::Object {
   // The two-pass linking over a list of top-level nodes, refusing nesting beyond `maxDepth`.
   static bool link(const std::vector<zr::ref<ZRXTaggedValue>>& nodes,
                    int maxDepth = kDefaultMaxDepth);
+  // link() for the tree the last parse() built, by what the reader recorded while building it
+  // (every structure and every ID value, in the order the linking walks meet them), so no walk of
+  // the tree is needed: the same result and the same messages, in the same order. Forgets the
+  // records. REQUIRES: parse() succeeded and structures() still holds what it built, unchanged.
+  bool linkParsed();
 
   std::vector<zr::ref<ZRXStructure>>& structures() { return mStructures; }
   MetadataMap& metadata() { return mMetadata; }
@@ -56,11 +61,41 @@ class ZRX_API Parser : public zr::Object {
   void setMaxDepth(int depth) { mMaxDepth = depth; }
 
  protected:
+  // The readers' records for linkParsed(): call recordTopLevel before reading a top-level
+  // structure, recordStructure for every structure as it starts (the top-level one included),
+  // recordIDValue for every ID value, naming the structure or list that holds it and its index.
+  void recordTopLevel(ZRXStructure* structure) {
+    mRecordedTops.push_back({structure, mRecordedStructures.size(), mRecordedIDValues.size()});
+  }
+  void recordStructure(ZRXStructure* structure) { mRecordedStructures.push_back(structure); }
+  void recordIDValue(ZRXStructure* owner, size_t index) {
+    mRecordedIDValues.push_back({owner, index});
+  }
+  void recordIDValue(ZRXList* owner, size_t index) {
+    mRecordedIDValues.push_back({owner, index | kInList});
+  }
+  void forgetRecords();
+
   std::string mEncoding;
   uint16_t mVersion = 0;
   std::vector<zr::ref<ZRXStructure>> mStructures;
   MetadataMap mMetadata;
   int mMaxDepth = kDefaultMaxDepth;
+
+ private:
+  static constexpr size_t kInList = size_t{1} << (sizeof(size_t) * 8 - 1);
+  struct RecordedTop {
+    ZRXStructure* structure;
+    size_t structures;  // where its records start
+    size_t idValues;
+  };
+  struct RecordedIDValue {
+    ZRXTaggedValue* owner;
+    size_t index;  // with kInList when the owner is a list
+  };
+  std::vector<RecordedTop> mRecordedTops;
+  std::vector<ZRXStructure*> mRecordedStructures;
+  std::vector<RecordedIDValue> mRecordedIDValues;
 };
 
 }  // namespace zrX

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
@@ -15,6 +16,8 @@ ZR_DEFINE_TYPE(ParserZRB, Parser, "zrX::ParserZRB")
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
+// The most entries or elements a structure or list makes room for before they arrive.
+constexpr int64_t kReservedEntries = 64;
 constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 uint32_t loadLittleEndian32(const uint8_t* in) {
@@ -27,6 +30,56 @@ uint64_t loadLittleEndian64(const uint8_t* in) {
          static_cast<uint64_t>(loadLittleEndian32(in + 4)) << 32;
 }
 
+// Reads doubles stored in host order at any alignment, for filling a vector in one pass.
+class UnalignedDoubles {
+ public:
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = double;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const double*;
+  using reference = double;
+
+  explicit UnalignedDoubles(const uint8_t* at) : mAt(at) {}
+  double operator*() const {
+    double value;
+    std::memcpy(&value, mAt, sizeof value);
+    return value;
+  }
+  UnalignedDoubles& operator++() {
+    mAt += sizeof(double);
+    return *this;
+  }
+  UnalignedDoubles& operator--() {
+    mAt -= sizeof(double);
+    return *this;
+  }
+  UnalignedDoubles& operator-=(difference_type n) { return *this += -n; }
+  UnalignedDoubles operator-(difference_type n) const { return *this + -n; }
+  UnalignedDoubles operator++(int) {
+    UnalignedDoubles before = *this;
+    ++*this;
+    return before;
+  }
+  difference_type operator-(const UnalignedDoubles& other) const {
+    return (mAt - other.mAt) / static_cast<difference_type>(sizeof(double));
+  }
+  UnalignedDoubles& operator+=(difference_type n) {
+    mAt += n * static_cast<difference_type>(sizeof(double));
+    return *this;
+  }
+  UnalignedDoubles operator+(difference_type n) const {
+    UnalignedDoubles moved = *this;
+    return moved += n;
+  }
+  double operator[](difference_type n) const { return *(*this + n); }
+  bool operator==(const UnalignedDoubles& other) const { return mAt == other.mAt; }
+  bool operator!=(const UnalignedDoubles& other) const { return mAt != other.mAt; }
+  bool operator<(const UnalignedDoubles& other) const { return mAt < other.mAt; }
+
+ private:
+  const uint8_t* mAt;
+};
+
 double doubleFromBits(uint64_t bits) {
   double value;
   std::memcpy(&value, &bits, sizeof value);
@@ -38,7 +91,6 @@ double doubleFromBits(uint64_t bits) {
 // Input ------------------------------------------------------------------------------------------
 
 void ParserZRB::startInput() {
-  mBuffer.assign(kBufferSize, 0);
   mBufferPosition = 0;
   mBufferEnd = 0;
   mBufferOffset = mInputFile->position();
@@ -46,13 +98,28 @@ void ParserZRB::startInput() {
   mDepth = 0;
   mInputStarted = true;
   const int64_t size = mInputFile->size();
+  // A file in memory is read in place: the "buffer" is the rest of the file.
+  const uint8_t* content = mInputFile->contentInMemory();
+  if (content && size >= mBufferOffset) {
+    mInMemory = true;
+    mBytes = content + mBufferOffset;
+    mBufferEnd = static_cast<size_t>(size - mBufferOffset);
+    mInputEnd = size;
+    return;
+  }
+  mInMemory = false;
+  mBuffer.assign(kBufferSize, 0);
+  mBytes = mBuffer.data();
   if (size >= 0) {
     mInputEnd = size;
     return;
   }
   // A file that cannot tell its size is read whole, so lengths can still be judged against it.
   for (;;) {
-    if (mBufferEnd == mBuffer.size()) mBuffer.resize(mBuffer.size() * 2);
+    if (mBufferEnd == mBuffer.size()) {
+      mBuffer.resize(mBuffer.size() * 2);
+      mBytes = mBuffer.data();
+    }
     const int64_t got = mInputFile->read(mBuffer.data() + mBufferEnd,
                                          static_cast<int64_t>(mBuffer.size() - mBufferEnd));
     if (got <= 0) break;
@@ -64,13 +131,16 @@ void ParserZRB::startInput() {
 void ParserZRB::stopInput() {
   std::vector<uint8_t>().swap(mBuffer);
   std::string().swap(mScratch);
+  mBytes = nullptr;
   mBufferPosition = mBufferEnd = 0;
   mInputStarted = false;
+  mInMemory = false;
 }
 
 bool ParserZRB::fill(size_t wanted) {
   size_t available = mBufferEnd - mBufferPosition;
   if (available >= wanted) return true;
+  if (mInMemory) return false;  // the whole file is in view already
   if (mBufferPosition > 0) {
     std::memmove(mBuffer.data(), mBuffer.data() + mBufferPosition, available);
     mBufferOffset += static_cast<int64_t>(mBufferPosition);
@@ -91,14 +161,15 @@ bool ParserZRB::readBytes(void* data, size_t count) {
   if (count == 0) return true;  // `data` may be null then (an empty vector's)
   auto* out = static_cast<uint8_t*>(data);
   const size_t buffered = std::min(count, mBufferEnd - mBufferPosition);
-  std::memcpy(out, mBuffer.data() + mBufferPosition, buffered);
+  std::memcpy(out, mBytes + mBufferPosition, buffered);
   mBufferPosition += buffered;
   out += buffered;
   count -= buffered;
   if (count == 0) return true;
+  if (mInMemory) return truncated();
   if (count < mBuffer.size() / 2) {
     if (!fill(count)) return truncated();
-    std::memcpy(out, mBuffer.data() + mBufferPosition, count);
+    std::memcpy(out, mBytes + mBufferPosition, count);
     mBufferPosition += count;
     return true;
   }
@@ -128,9 +199,9 @@ bool ParserZRB::fits(int64_t count, int64_t bytesEach) {
 bool ParserZRB::readInteger(int64_t* value) {
   if (mBufferEnd - mBufferPosition < static_cast<size_t>(kZRBMaxIntegerBytes))
     fill(kZRBMaxIntegerBytes);  // near the end of the file fewer bytes may come
-  const uint8_t* start = mBuffer.data() + mBufferPosition;
+  const uint8_t* start = mBytes + mBufferPosition;
   const uint8_t* next = start;
-  const ZRBDecode status = decodeZRBInteger(start, mBuffer.data() + mBufferEnd, value, &next);
+  const ZRBDecode status = decodeZRBInteger(start, mBytes + mBufferEnd, value, &next);
   mBufferPosition += static_cast<size_t>(next - start);
   if (status == ZRBDecode::Truncated) return truncated();
   return status == ZRBDecode::Ok;
@@ -141,7 +212,7 @@ bool ParserZRB::readString(std::string* text) {
   if (!readInteger(&length) || length < 0 || !fits(length, 1)) return false;
   const size_t count = static_cast<size_t>(length);
   if (count <= mBufferEnd - mBufferPosition) {
-    text->assign(reinterpret_cast<const char*>(mBuffer.data() + mBufferPosition), count);
+    text->assign(reinterpret_cast<const char*>(mBytes + mBufferPosition), count);
     mBufferPosition += count;
     return true;
   }
@@ -188,6 +259,7 @@ bool ParserZRB::parse() {
   mInputFile->close();
   mInputFile->open(zr::VirtualFile::ReadOnly);  // a file that cannot open fails the header read
   mMetadata.clear();
+  forgetRecords();
   mVersion = 0;
   mEncoding.clear();
   startInput();
@@ -213,6 +285,8 @@ bool ParserZRB::parse() {
       return false;
     }
     zr::ref<ZRXStructure> structure(new ZRXStructure(nullptr, 0));
+    recordTopLevel(structure.get());
+    recordStructure(structure.get());
     mFailOffset = -1;
     bool ok = mDepth < mMaxDepth;
     if (ok) {
@@ -234,32 +308,54 @@ bool ParserZRB::parse() {
 
 // Chunks -----------------------------------------------------------------------------------------
 
+bool ParserZRB::readShared(TextRef* text) {
+  if (!readString(&mScratch)) return false;
+  *text = mTexts.get(mScratch);
+  return true;
+}
+
+bool ParserZRB::readTag(ZRXTaggedValue* node) {
+  TextRef tag;
+  if (!readShared(&tag)) return false;
+  node->setTag(std::move(tag));
+  return true;
+}
+
 bool ParserZRB::readStructure(ZRXStructure* structure) {
   int64_t count = 0;
-  if (!readString(&structure->tag()) || !readString(&mScratch)) return false;
+  if (!readTag(structure) || !readString(&mScratch)) return false;
   structure->setID(mScratch);
   if (!readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 3)) return false;
   std::vector<ZRXStructure::KeyValue>& entries = structure->value();
+  // Room for the announced entries, up to a bound: a count is only a claim until the entries
+  // have arrived, and nested claims must not add up beyond the file.
+  entries.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
     // Entries grow as they arrive; the reference stays valid while nested nodes are read.
     entries.emplace_back();
     ZRXStructure::KeyValue& entry = entries.back();
-    if (!readString(&entry.key()) || !readValue(&entry.value())) return false;
+    TextRef key;
+    if (!readShared(&key)) return false;
+    entry.setKey(std::move(key));
+    if (!readValue(&entry.value())) return false;
+    if (entry.value().type() == ZRXValue::ID) recordIDValue(structure, static_cast<size_t>(i));
   }
   return true;
 }
 
 bool ParserZRB::readList(ZRXList* list) {
   int64_t count = 0;
-  if (!readString(&list->tag()) || !readInteger(&count)) return false;
+  if (!readTag(list) || !readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 2)) return false;
   std::vector<ZRXValue>& elements = list->value();
+  elements.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
     elements.emplace_back();
     if (!readValue(&elements.back())) return false;
+    if (elements.back().type() == ZRXValue::ID) recordIDValue(list, static_cast<size_t>(i));
   }
   return true;
 }
@@ -272,9 +368,14 @@ bool ParserZRB::readValue(ZRXValue* value) {
     case ChunkList: {
       if (mDepth >= mMaxDepth) return false;
       ++mDepth;
-      const bool ok = code == ChunkStructure
-                          ? readStructure(value->setStructure(new ZRXStructure(nullptr, 0)))
-                          : readList(value->setList(new ZRXList(nullptr, 0)));
+      bool ok;
+      if (code == ChunkStructure) {
+        ZRXStructure* structure = value->setStructure(new ZRXStructure(nullptr, 0));
+        recordStructure(structure);
+        ok = readStructure(structure);
+      } else {
+        ok = readList(value->setList(new ZRXList(nullptr, 0)));
+      }
       --mDepth;
       return ok;
     }
@@ -330,15 +431,24 @@ bool ParserZRB::readReal(ZRXValue* value) {
 
 bool ParserZRB::readRawtextBlock(ZRXValue* value) {
   ZRXRawtextBlock* block = value->setRawtextBlock(new ZRXRawtextBlock);
-  return readString(&block->tag()) && readString(&block->value());
+  return readTag(block) && readString(&block->value());
 }
 
 bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
   ZRXArrayReal* array = value->setArrayReal(new ZRXArrayReal);
   int64_t count = 0;
-  if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
+  if (!readTag(array) || !readInteger(&count) || count < 0) return false;
   if (!fits(count, doubles ? 8 : 4)) return false;
   std::vector<double>& out = array->value();
+  if (doubles && kHostLittleEndian && count > 0 &&
+      static_cast<size_t>(count) <= (mBufferEnd - mBufferPosition) / 8) {
+    // Straight from the bytes into place, each element written once (resize would write zeros
+    // first).
+    const uint8_t* from = mBytes + mBufferPosition;
+    out.assign(UnalignedDoubles(from), UnalignedDoubles(from + 8 * count));
+    mBufferPosition += 8 * static_cast<size_t>(count);
+    return true;
+  }
   out.resize(static_cast<size_t>(count));
   if (doubles) {
     if (!readBytes(out.data(), out.size() * sizeof(double))) return false;
@@ -360,7 +470,7 @@ bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
       continue;
     }
     const size_t n = std::min(available, out.size() - done);
-    const uint8_t* in = mBuffer.data() + mBufferPosition;
+    const uint8_t* in = mBytes + mBufferPosition;
     for (size_t i = 0; i < n; ++i) {
       const uint32_t bits = loadLittleEndian32(in + 4 * i);
       float narrow;
@@ -376,7 +486,7 @@ bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
 bool ParserZRB::readArrayInteger(ZRXValue* value) {
   ZRXArrayInteger* array = value->setArrayInteger(new ZRXArrayInteger);
   int64_t count = 0;
-  if (!readString(&array->tag()) || !readInteger(&count) || count < 0) return false;
+  if (!readTag(array) || !readInteger(&count) || count < 0) return false;
   if (count == 0) return true;  // no byte count follows
   int64_t blockSize = 0;
   if (!readInteger(&blockSize) || blockSize < 0 || !fits(blockSize, 1)) return false;
@@ -395,7 +505,7 @@ bool ParserZRB::decodeIntegers(int64_t blockSize, size_t expected, std::vector<i
     if (!fill(wanted)) return truncated();
     const size_t span = static_cast<size_t>(
         std::min<int64_t>(left, static_cast<int64_t>(mBufferEnd - mBufferPosition)));
-    const uint8_t* start = mBuffer.data() + mBufferPosition;
+    const uint8_t* start = mBytes + mBufferPosition;
     const uint8_t* limit = start + span;
     const uint8_t* p = start;
     ZRBDecode status = ZRBDecode::Ok;

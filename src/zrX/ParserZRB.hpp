@@ -19,6 +19,10 @@
 // A list or structure with a negative count is read as empty. Structures keep the ID they carry,
 // an empty one included; nothing read has a line number.
 //
+// A file that holds its content in memory (VirtualFile::contentInMemory: a MemoryFile, a
+// MemoryView over borrowed bytes) is read in place, without copying it; real arrays are filled
+// straight from its bytes.
+//
 // The parser keeps a reference on its input file. One parser serves one load on one thread.
 #pragma once
 
@@ -60,7 +64,7 @@ class ZRX_API ParserZRB : public Parser {
   int64_t remaining() const { return mInputEnd - offset(); }
   bool readByte(uint8_t* byte) {
     if (mBufferPosition == mBufferEnd && !fill(1)) return truncated();
-    *byte = mBuffer[mBufferPosition++];
+    *byte = mBytes[mBufferPosition++];
     return true;
   }
   bool readBytes(void* data, size_t count);
@@ -72,6 +76,9 @@ class ZRX_API ParserZRB : public Parser {
   bool readChunk(uint8_t* code) { return readByte(code); }
   bool readInteger(int64_t* value);
   bool readString(std::string* text);
+  // A tag or key, shared with the equal texts read before.
+  bool readShared(TextRef* text);
+  bool readTag(ZRXTaggedValue* node);
   bool readValue(ZRXValue* value);
   bool readList(ZRXList* list);
   bool readStructure(ZRXStructure* structure);
@@ -86,15 +93,20 @@ class ZRX_API ParserZRB : public Parser {
   uint32_t mHeaderWord = 0;
   zr::ref<zr::VirtualFile> mInputFile;
 
+  // Input: mBytes[0, mBufferEnd) holds the bytes from file offset mBufferOffset on, either in
+  // mBuffer or, for a file held in memory, the file's own bytes (mInMemory: nothing is copied).
   std::vector<uint8_t> mBuffer;
+  const uint8_t* mBytes = nullptr;
+  bool mInMemory = false;
   size_t mBufferPosition = 0;
   size_t mBufferEnd = 0;
-  int64_t mBufferOffset = 0;  // file offset of mBuffer[0]
+  int64_t mBufferOffset = 0;  // file offset of mBytes[0]
   int64_t mInputEnd = 0;      // size of the file
   int64_t mFailOffset = -1;   // set when a read ran past the end
   bool mInputStarted = false;
   int mDepth = 0;
   std::string mScratch;
+  TextCache mTexts;
 };
 
 }  // namespace zrX

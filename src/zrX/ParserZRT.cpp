@@ -2,7 +2,10 @@
 
 #include <charconv>
 #include <cstdint>
+#include <deque>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 #include "zrCore/Log.hpp"
 
@@ -22,8 +25,10 @@ namespace {
 
 using Token = ZRTToken;
 
+bool isDigitChar(char c) { return c >= '0' && c <= '9'; }
+
 // The whole token text as a signed 64-bit integer; false when it is out of range.
-bool toInteger(const std::string& text, int64_t& out) {
+bool toInteger(std::string_view text, int64_t& out) {
   const char* begin = text.data();
   const char* end = begin + text.size();
   if (begin != end && *begin == '+') ++begin;  // from_chars takes no plus sign
@@ -34,7 +39,7 @@ bool toInteger(const std::string& text, int64_t& out) {
 // A real whose magnitude lies beyond the double range: an infinity when its first significant
 // digit stands at a non-negative power of ten, zero otherwise (strtod's results). `text` has the
 // shape of a real token.
-ZRX_NOINLINE double outOfRange(const std::string& text) {
+ZRX_NOINLINE double outOfRange(std::string_view text) {
   const bool negative = !text.empty() && text[0] == '-';
   int64_t integerDigits = 0;
   int64_t firstSignificant = -1;  // index among all mantissa digits
@@ -63,8 +68,54 @@ ZRX_NOINLINE double outOfRange(const std::string& text) {
   return negative ? -result : result;
 }
 
+// The exact powers of ten of a double.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common case of a real token (at most 19 digits, a small exponent) converted without a
+// general decimal conversion: digits and the power of ten are exact doubles when the digits stay
+// below 2^53 and the power within 10^22, so one multiplication or division rounds correctly.
+// False when the text is outside that case.
+bool toRealFast(std::string_view text, double& out) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  bool negative = false;
+  if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  uint64_t digits = 0;
+  int count = 0;
+  int scale = 0;  // digits after the point
+  for (; p != end && isDigitChar(*p); ++p, ++count)
+    digits = digits * 10 + static_cast<unsigned>(*p - '0');
+  if (p != end && *p == '.') {
+    for (++p; p != end && isDigitChar(*p); ++p, ++count, ++scale)
+      digits = digits * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (count > 19) return false;
+  int exponent = 0;
+  if (p != end) {
+    // "e" or "E", a sign, then digits (the token's shape guarantees it)
+    ++p;
+    const bool negativeExponent = p != end && *p == '-';
+    if (p != end) ++p;
+    int value = 0;
+    for (; p != end; ++p) {
+      if (value > 1000) return false;
+      value = value * 10 + (*p - '0');
+    }
+    exponent = negativeExponent ? -value : value;
+  }
+  const int power = exponent - scale;
+  if (digits > (uint64_t{1} << 53) || power < -22 || power > 22) return false;
+  const double mantissa = static_cast<double>(digits);
+  const double value = power < 0 ? mantissa / kPowersOfTen[-power] : mantissa * kPowersOfTen[power];
+  out = negative ? -value : value;
+  return true;
+}
+
 // The token text (an integer or a real) as a double, locale-independent and exact like strtod.
-bool toReal(const std::string& text, double& out) {
+bool toReal(std::string_view text, double& out) {
+  if (toRealFast(text, out)) return true;
   const char* begin = text.data();
   const char* end = begin + text.size();
   if (begin != end && *begin == '+') ++begin;
@@ -76,12 +127,11 @@ bool toReal(const std::string& text, double& out) {
   return result.ec == std::errc() && result.ptr == end;
 }
 
-bool isIDKeyInOtherCase(const std::string& key) {
-  return key == "Id" || key == "iD" || key == "id";
-}
+bool isIDKeyInOtherCase(std::string_view key) { return key == "Id" || key == "iD" || key == "id"; }
 
-ZRX_NOINLINE void logIntegerRange(int line, const std::string& text) {
-  zr::Log::error(zr::Say("Line %n : integer '%s' is out of the 64-bit range.\n") << line << text);
+ZRX_NOINLINE void logIntegerRange(int line, std::string_view text) {
+  zr::Log::error(zr::Say("Line %n : integer '%s' is out of the 64-bit range.\n")
+                 << line << std::string(text));
 }
 
 ZRX_NOINLINE void logDanglingTag(int line, const std::string& tag) {
@@ -118,37 +168,55 @@ class LevelGuard {
 
 ParserZRT::ParserZRT() : mTokenizer(new ZRTTokenizer()) { mVersion = 0; }
 
+const ZRTToken& ParserZRT::token() const {
+  mToken.mType = mType;
+  mToken.mText.assign(text().data(), text().size());
+  return mToken;
+}
+
+bool ParserZRT::getToken() {
+  mType = mTokenizer->next();
+  return mType != Token::TOKEN_ERROR;
+}
+
 bool ParserZRT::parseHeader() {
   mVersion = 0;
   mEncoding.clear();
-  if (!getToken() || mToken.mType != Token::TOKEN_IDENTIFIER || mToken.mText != "ZRX") {
+  if (!getToken() || mType != Token::TOKEN_IDENTIFIER || text() != "ZRX") {
     zr::Log::error("'ZRX' header not found!\n");
     return false;
   }
-  if (!getToken() || mToken.mType != Token::TOKEN_IDENTIFIER || mToken.mText != "version")
-    return false;
-  if (!getToken() || mToken.mType != Token::TOKEN_EQUALS) return false;
-  if (!getToken() || mToken.mType != Token::TOKEN_INTEGER) return false;
+  if (!getToken() || mType != Token::TOKEN_IDENTIFIER || text() != "version") return false;
+  if (!getToken() || mType != Token::TOKEN_EQUALS) return false;
+  if (!getToken() || mType != Token::TOKEN_INTEGER) return false;
   int64_t version = 0;
-  if (toInteger(mToken.mText, version) && version >= 0 &&
+  if (toInteger(text(), version) && version >= 0 &&
       version <= std::numeric_limits<uint16_t>::max()) {
     mVersion = static_cast<uint16_t>(version);
   }
-  if (!getToken() || mToken.mType != Token::TOKEN_IDENTIFIER || mToken.mText != "encoding")
-    return false;
-  if (!getToken() || mToken.mType != Token::TOKEN_EQUALS) return false;
-  if (!getToken() || mToken.mType != Token::TOKEN_IDENTIFIER || mToken.mText != "ascii")
-    return false;
+  if (!getToken() || mType != Token::TOKEN_IDENTIFIER || text() != "encoding") return false;
+  if (!getToken() || mType != Token::TOKEN_EQUALS) return false;
+  if (!getToken() || mType != Token::TOKEN_IDENTIFIER || text() != "ascii") return false;
   mEncoding = "ascii";
   return true;
+}
+
+ZRX_NOINLINE void ParserZRT::logParseError() {
+  if (!text().empty()) {
+    zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
+                   << mTokenizer->lineNumber() << std::string(text()));
+  } else {
+    zr::Log::error(zr::Say("Line %n : parse error.\n") << mTokenizer->lineNumber());
+  }
 }
 
 bool ParserZRT::parse() {
   const CloseFile closeFile(mTokenizer->file());
   mMetadata.clear();
+  forgetRecords();
   if (!parseHeader()) {
     zr::Log::error(zr::Say("Line %n : error parsing ZRT header at '%s'.\n")
-                   << mTokenizer->lineNumber() << mToken.mText);
+                   << mTokenizer->lineNumber() << std::string(text()));
     return false;
   }
   if (mVersion != kFormatVersion) {
@@ -157,35 +225,44 @@ bool ParserZRT::parse() {
   }
   for (;;) {
     const bool read = getToken();
-    if (!read || mToken.mType == Token::TOKEN_EOF) {
+    if (!read || mType == Token::TOKEN_EOF) {
       parseMetadata();
       return read;
     }
-    if (mToken.mType != Token::TOKEN_TAG) {
+    if (mType != Token::TOKEN_TAG) {
       zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
-                     << mTokenizer->lineNumber() << mToken.mText);
+                     << mTokenizer->lineNumber() << std::string(text()));
       return false;
     }
-    mPendingTag = mToken.mText;
-    if (!getToken() || mToken.mType != Token::TOKEN_LEFT_BRACE) {
+    mPendingTag.assign(text().data(), text().size());
+    if (!getToken() || mType != Token::TOKEN_LEFT_BRACE) {
       zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
-                     << mTokenizer->lineNumber() << mToken.mText);
+                     << mTokenizer->lineNumber() << std::string(text()));
       return false;
     }
     zr::ref<ZRXStructure> structure = new ZRXStructure(nullptr, 0);
     structure->setLineNumber(mTokenizer->lineNumber());
+    recordTopLevel(structure.get());
+    recordStructure(structure.get());
     mDepth = 0;
     if (!parseStructure(structure.get())) {
-      if (!mToken.mText.empty()) {
-        zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
-                       << mTokenizer->lineNumber() << mToken.mText);
-      } else {
-        zr::Log::error(zr::Say("Line %n : parse error.\n") << mTokenizer->lineNumber());
-      }
+      logParseError();
       return false;
     }
     mStructures.push_back(std::move(structure));
   }
+}
+
+void ParserZRT::takePendingTag(ZRXTaggedValue* node) {
+  if (mPendingTag.empty()) return;
+  node->setTag(mTexts.get(mPendingTag));
+  mPendingTag.clear();
+}
+
+bool ParserZRT::setPendingTag() {
+  if (!mPendingTag.empty()) return false;
+  mPendingTag.assign(text().data(), text().size());
+  return true;
 }
 
 ZRX_NOINLINE bool ParserZRT::enterLevel() {
@@ -195,78 +272,117 @@ ZRX_NOINLINE bool ParserZRT::enterLevel() {
   return false;
 }
 
+namespace {
+
+// The scratch room of one nesting level: a structure's entries or a list's elements gather there
+// while the node is read, and move into the node once it is complete, so each node allocates its
+// storage once and at its exact size.
+template <class Item>
+class Gathering {
+ public:
+  Gathering(std::deque<std::vector<Item>>& stacks, int depth) : mItems(level(stacks, depth)) {}
+  ~Gathering() { mItems.clear(); }  // what a failed read gathered is dropped here
+  Gathering(const Gathering&) = delete;
+  Gathering& operator=(const Gathering&) = delete;
+
+  std::vector<Item>& items() { return mItems; }
+  void moveInto(std::vector<Item>& out) {
+    out.reserve(out.size() + mItems.size());
+    for (Item& item : mItems) out.push_back(std::move(item));
+    mItems.clear();
+  }
+
+ private:
+  // A deque: growing it for a deeper level leaves the rooms of the outer levels where they are.
+  static std::vector<Item>& level(std::deque<std::vector<Item>>& stacks, int depth) {
+    const auto at = static_cast<size_t>(depth);
+    if (stacks.size() <= at) stacks.resize(at + 1);
+    return stacks[at];
+  }
+
+  std::vector<Item>& mItems;
+};
+
+}  // namespace
+
 bool ParserZRT::parseStructure(ZRXStructure* object) {
   const LevelGuard level(mDepth);
   if (!enterLevel()) return false;
-  if (!mPendingTag.empty()) {
-    object->tag().swap(mPendingTag);
-    mPendingTag.clear();
-  }
+  takePendingTag(object);
+  Gathering<ZRXStructure::KeyValue> gathering(mEntryStacks, mDepth);
+  std::vector<ZRXStructure::KeyValue>& entries = gathering.items();
   for (;;) {
     if (!getToken()) return false;
-    if (mToken.mType == Token::TOKEN_RIGHT_BRACE) return true;
-    if (mToken.mType != Token::TOKEN_IDENTIFIER) return false;
-    if (mToken.mText == "ID") {
+    if (mType == Token::TOKEN_RIGHT_BRACE) {
+      gathering.moveInto(object->value());
+      return true;
+    }
+    if (mType != Token::TOKEN_IDENTIFIER) return false;
+    const std::string_view key = text();
+    if (key == "ID") {
       const std::string& id = object->uid();
       if (!id.empty() && id != "#NULL") {
         zr::Log::error("ID already set.\n");
         return false;
       }
-      if (!getToken() || mToken.mType != Token::TOKEN_EQUALS) return false;
-      if (!getToken() || mToken.mType != Token::TOKEN_ID) return false;
-      object->setID(mToken.mText);
+      if (!getToken() || mType != Token::TOKEN_EQUALS) return false;
+      if (!getToken() || mType != Token::TOKEN_ID) return false;
+      object->setID(std::string(text()));
       continue;
     }
-    if (isIDKeyInOtherCase(mToken.mText)) return false;
-    object->value().emplace_back();
-    // Only this structure's own entries grow while the reference is in use; nested steps fill
-    // other nodes.
-    ZRXStructure::KeyValue& entry = object->value().back();
-    entry.setKey(mToken.mText);
-    if (!getToken() || mToken.mType != Token::TOKEN_EQUALS) return false;
+    if (isIDKeyInOtherCase(key)) return false;
+    entries.emplace_back();
+    // Only this level's entries grow while the reference is in use; nested steps gather theirs
+    // at their own level.
+    ZRXStructure::KeyValue& entry = entries.back();
+    entry.setKey(mTexts.get(key));
+    if (!getToken() || mType != Token::TOKEN_EQUALS) return false;
     if (!getToken()) return false;
     entry.value().setLineNumber(mTokenizer->lineNumber());
-    if (mToken.mType == Token::TOKEN_TAG) {
-      if (!mPendingTag.empty()) return false;
-      mPendingTag = mToken.mText;
+    if (mType == Token::TOKEN_TAG) {
+      if (!setPendingTag()) return false;
       if (!getToken()) return false;
     }
     if (!parseValue(entry.value())) return false;
+    if (entry.value().type() == ZRXValue::ID) recordIDValue(object, entries.size() - 1);
   }
 }
 
 bool ParserZRT::parseList(ZRXList* list) {
   const LevelGuard level(mDepth);
   if (!enterLevel()) return false;
-  if (!mPendingTag.empty()) {
-    list->tag().swap(mPendingTag);
-    mPendingTag.clear();
-  }
+  takePendingTag(list);
+  Gathering<ZRXValue> gathering(mElementStacks, mDepth);
+  std::vector<ZRXValue>& elements = gathering.items();
   for (;;) {
     if (!getToken()) return false;
-    if (mToken.mType == Token::TOKEN_RIGHT_BRACKET) {
-      if (mPendingTag.empty()) return true;
+    if (mType == Token::TOKEN_RIGHT_BRACKET) {
+      if (mPendingTag.empty()) {
+        gathering.moveInto(list->value());
+        return true;
+      }
       logDanglingTag(mTokenizer->lineNumber(), mPendingTag);
       return false;
     }
-    if (mToken.mType == Token::TOKEN_TAG) {
+    if (mType == Token::TOKEN_TAG) {
       // A tag is its own item and applies to the next one.
-      if (!mPendingTag.empty()) return false;
-      mPendingTag = mToken.mText;
+      if (!setPendingTag()) return false;
       continue;
     }
-    list->value().emplace_back();
-    ZRXValue& value = list->value().back();
+    elements.emplace_back();
+    ZRXValue& value = elements.back();
     value.setLineNumber(mTokenizer->lineNumber());
     if (!parseValue(value)) return false;
+    if (value.type() == ZRXValue::ID) recordIDValue(list, elements.size() - 1);
   }
 }
 
 bool ParserZRT::parseValue(ZRXValue& value) {
-  switch (mToken.mType) {
+  switch (mType) {
     case Token::TOKEN_LEFT_BRACE: {
       ZRXStructure* structure = value.setStructure(new ZRXStructure(nullptr, 0));
       structure->setLineNumber(mTokenizer->lineNumber());
+      recordStructure(structure);
       return parseStructure(structure);
     }
     case Token::TOKEN_LEFT_BRACKET: {
@@ -282,23 +398,23 @@ bool ParserZRT::parseValue(ZRXValue& value) {
       break;
   }
   if (!mPendingTag.empty()) return false;  // only nodes take a tag
-  switch (mToken.mType) {
+  switch (mType) {
     case Token::TOKEN_STRING:
-      value.setString(mToken.mText);
+      value.setString(std::string(text()));
       return true;
     case Token::TOKEN_IDENTIFIER:
-      value.setIdentifier(mToken.mText);
+      value.setIdentifier(std::string(text()));
       return true;
     case Token::TOKEN_ID:
-      value.setID(mToken.mText);
+      value.setID(std::string(text()));
       return true;
     case Token::TOKEN_BOOLEAN:
-      value.setBool(mToken.mText == "true");
+      value.setBool(text() == "true");
       return true;
     case Token::TOKEN_INTEGER: {
       int64_t number = 0;
-      if (!toInteger(mToken.mText, number)) {
-        logIntegerRange(mTokenizer->lineNumber(), mToken.mText);
+      if (!toInteger(text(), number)) {
+        logIntegerRange(mTokenizer->lineNumber(), text());
         return false;
       }
       value.setInteger(number);
@@ -306,7 +422,7 @@ bool ParserZRT::parseValue(ZRXValue& value) {
     }
     case Token::TOKEN_REAL: {
       double number = 0.0;
-      if (!toReal(mToken.mText, number)) return false;
+      if (!toReal(text(), number)) return false;
       value.setReal(number);
       return true;
     }
@@ -326,64 +442,60 @@ ZRX_NOINLINE bool ParserZRT::parseArrayValue(ZRXValue& value) {
 
 ZRX_NOINLINE bool ParserZRT::parseRawtextValue(ZRXValue& value) {
   const int line = mTokenizer->lineNumber();
-  if (!getToken() || mToken.mType != Token::TOKEN_RAWTEXT) return false;
+  if (!getToken() || mType != Token::TOKEN_RAWTEXT) return false;
   ZRXRawtextBlock* block = value.setRawtextBlock(new ZRXRawtextBlock());
-  block->tag().swap(mPendingTag);
-  mPendingTag.clear();
+  takePendingTag(block);
   block->setLineNumber(line);
-  block->value().swap(mToken.mText);
-  return getToken() && mToken.mType == Token::TOKEN_RAWTEXT_CLOSE;
+  block->value().assign(text().data(), text().size());
+  return getToken() && mType == Token::TOKEN_RAWTEXT_CLOSE;
 }
 
 bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
   // Whenever this returns with an array, a pending tag becomes the array's.
   struct ConsumeTag {
+    ParserZRT* parser;
     zr::ref<ZRXArray>& arr;
-    std::string& tag;
     ~ConsumeTag() {
-      if (arr && !tag.empty()) {
-        arr->tag().swap(tag);
-        tag.clear();
-      }
+      if (arr) parser->takePendingTag(arr.get());
     }
-  } consumeTag{arr, mPendingTag};
+  } consumeTag{this, arr};
 
   if (!getToken()) return false;
-  if (mToken.mType == Token::TOKEN_RIGHT_PAREN) {
+  if (mType == Token::TOKEN_RIGHT_PAREN) {
     arr = new ZRXArrayInteger();
     return true;
   }
-  if (mToken.mType == Token::TOKEN_INTEGER) {
+  if (mType == Token::TOKEN_INTEGER) {
     ZRXArrayInteger* integers = new ZRXArrayInteger();
     arr = integers;
     std::vector<int64_t>& values = integers->value();
     for (;;) {
-      if (mToken.mType == Token::TOKEN_RIGHT_PAREN) return true;
-      if (mToken.mType != Token::TOKEN_INTEGER) return false;
+      if (mType == Token::TOKEN_RIGHT_PAREN) return true;
+      if (mType != Token::TOKEN_INTEGER) return false;
       int64_t number = 0;
-      if (!toInteger(mToken.mText, number)) {
-        logIntegerRange(mTokenizer->lineNumber(), mToken.mText);
+      if (!toInteger(text(), number)) {
+        logIntegerRange(mTokenizer->lineNumber(), text());
         return false;
       }
       values.push_back(number);
       if (!getToken()) return false;
     }
   }
-  if (mToken.mType == Token::TOKEN_REAL) {
+  if (mType == Token::TOKEN_REAL) {
     ZRXArrayReal* reals = new ZRXArrayReal();
     arr = reals;
     std::vector<double>& values = reals->value();
     values.reserve(1024);
     for (;;) {
-      if (mToken.mType == Token::TOKEN_RIGHT_PAREN) {
+      if (mType == Token::TOKEN_RIGHT_PAREN) {
         // A short array gives back the unused part of its initial room, so that many small
         // arrays cost memory in proportion to the text.
         if (values.size() < values.capacity() / 2) values.shrink_to_fit();
         return true;
       }
-      if (mToken.mType != Token::TOKEN_INTEGER && mToken.mType != Token::TOKEN_REAL) return false;
+      if (mType != Token::TOKEN_INTEGER && mType != Token::TOKEN_REAL) return false;
       double number = 0.0;
-      if (!toReal(mToken.mText, number)) return false;
+      if (!toReal(text(), number)) return false;
       values.push_back(number);
       if (!getToken()) return false;
     }

@@ -23,7 +23,10 @@
 //   the rest back when it closes, so memory stays in proportion to the text.
 #pragma once
 
+#include <deque>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "zrX/Export.hpp"
 #include "zrX/Parser.hpp"
@@ -39,7 +42,7 @@ class ZRX_API ParserZRT : public Parser {
   // The owned tokenizer; attach the input file to it before parse().
   ZRTTokenizer* tokenizer() const { return mTokenizer.get(); }
   // The current token (after a failure: the one the messages quote).
-  const ZRTToken& token() const { return mToken; }
+  const ZRTToken& token() const;
 
   // Reads the header tokens; sets version() and encoding(). False without a message of its own
   // except "'ZRX' header not found!\n" (parse() adds the line-numbered header error).
@@ -49,7 +52,7 @@ class ZRX_API ParserZRT : public Parser {
   bool parse() override;
 
   // The current token becomes the next one; false after a lexical error.
-  bool getToken() { return mTokenizer->getToken(mToken); }
+  bool getToken();
   // The recursive steps, each entered after its opening token ("{", "[", "(") and returning after
   // its closing one. A pending tag is given to the node they fill.
   bool parseStructure(ZRXStructure* object);
@@ -63,11 +66,24 @@ class ZRX_API ParserZRT : public Parser {
   bool parseRawtextValue(ZRXValue& value);
   // Counts one more level of nesting; false (with the message) beyond maxDepth().
   bool enterLevel();
+  // A pending tag becomes `node`'s.
+  void takePendingTag(ZRXTaggedValue* node);
+  // The current token (a tag) becomes the pending tag; false when one is pending already.
+  bool setPendingTag();
+  // The text of the current token, valid until the next one is read.
+  std::string_view text() const { return mTokenizer->text(); }
+  // "Line %n : parse error at '%s'.\n" with the current token, or without one.
+  void logParseError();
 
   std::string mPendingTag;
   zr::ref<ZRTTokenizer> mTokenizer;
-  ZRTToken mToken;
+  ZRTToken::EType mType = ZRTToken::TOKEN_ERROR;  // of the current token
+  mutable ZRTToken mToken;                        // token()'s copy of it
+  // The entries and elements of the nodes being read, one room per nesting level.
+  std::deque<std::vector<ZRXStructure::KeyValue>> mEntryStacks;
+  std::deque<std::vector<ZRXValue>> mElementStacks;
   int mDepth = 0;
+  TextCache mTexts;  // the tags and keys read so far
 };
 
 }  // namespace zrX

@@ -1,7 +1,8 @@
 // PointerIndex: numbers distinct addresses 0, 1, 2, ... in the order they are first inserted. It
-// is the visited set of every tree walk and the node table of breakCycles, so it is built for
-// that load: an open-addressing table of plain arrays, no allocation per entry, about one probe
-// per lookup. Not thread-safe; a value type.
+// is the visited set of the tree walks and the identity maps of the serializer, so it is built for
+// that load: an open-addressing table of plain arrays, no allocation per entry, and a slot holds
+// the address beside its number, so a lookup costs about one cache miss. Not thread-safe; a value
+// type.
 #pragma once
 
 #include <cstddef>
@@ -19,15 +20,15 @@ class PointerIndex {
   uint32_t insert(const void* address, bool* inserted) {
     if ((mKeys.size() + 1) * 2 > mSlots.size()) grow();
     size_t slot = slotOf(address);
-    while (mSlots[slot] != kNone) {
-      if (mKeys[mSlots[slot]] == address) {
+    while (mSlots[slot].index != kNone) {
+      if (mSlots[slot].key == address) {
         *inserted = false;
-        return mSlots[slot];
+        return mSlots[slot].index;
       }
-      slot = (slot + 1) & (mSlots.size() - 1);
+      slot = (slot + 1) & mMask;
     }
     const auto index = static_cast<uint32_t>(mKeys.size());
-    mSlots[slot] = index;
+    mSlots[slot] = Slot{address, index};
     mKeys.push_back(address);
     *inserted = true;
     return index;
@@ -36,9 +37,9 @@ class PointerIndex {
   // The number of `address`, or kNone.
   uint32_t find(const void* address) const {
     if (mSlots.empty()) return kNone;
-    for (size_t slot = slotOf(address);; slot = (slot + 1) & (mSlots.size() - 1)) {
-      const uint32_t index = mSlots[slot];
-      if (index == kNone || mKeys[index] == address) return index;
+    for (size_t slot = slotOf(address);; slot = (slot + 1) & mMask) {
+      const Slot& s = mSlots[slot];
+      if (s.index == kNone || s.key == address) return s.index;
     }
   }
 
@@ -48,6 +49,7 @@ class PointerIndex {
     mKeys.clear();
     mSlots.clear();
     mShift = 64;
+    mMask = 0;
   }
   // Room for `count` addresses without growing.
   void reserve(size_t count) {
@@ -56,6 +58,11 @@ class PointerIndex {
   }
 
  private:
+  struct Slot {
+    const void* key;
+    uint32_t index;  // kNone for an empty slot
+  };
+
   size_t slotOf(const void* address) const {
     const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(address));
     return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> mShift);
@@ -65,17 +72,23 @@ class PointerIndex {
     const size_t capacity = mSlots.empty() ? 64 : mSlots.size() * 2;
     mShift = 64;
     for (size_t c = capacity; c > 1; c >>= 1) --mShift;
-    mSlots.assign(capacity, kNone);
-    for (uint32_t index = 0; index < mKeys.size(); ++index) {
-      size_t slot = slotOf(mKeys[index]);
-      while (mSlots[slot] != kNone) slot = (slot + 1) & (capacity - 1);
-      mSlots[slot] = index;
+    mMask = capacity - 1;
+    // The old slots are taken in order: an address goes to twice its old place or one further, so
+    // the new table fills in ascending order with few cache misses.
+    std::vector<Slot> old(capacity, Slot{nullptr, kNone});
+    old.swap(mSlots);
+    for (const Slot& s : old) {
+      if (s.index == kNone) continue;
+      size_t slot = slotOf(s.key);
+      while (mSlots[slot].index != kNone) slot = (slot + 1) & mMask;
+      mSlots[slot] = s;
     }
   }
 
   std::vector<const void*> mKeys;
-  std::vector<uint32_t> mSlots;  // kNone or a number
+  std::vector<Slot> mSlots;
   int mShift = 64;
+  size_t mMask = 0;
 };
 
 }  // namespace zrX

@@ -80,15 +80,13 @@ void ZRXSerializer::releaseConversions(bool withMetadata) {
   // breakCycles once the maps no longer hold it.
   std::vector<zr::ref<ZRXTaggedValue>> roots;
   roots.reserve(mImportedStructures.size() + mExportedObjects.size());
-  for (const auto& structure : mImportedStructures.keys()) roots.emplace_back(structure);
-  for (const auto& structure : mExportedObjects.partners()) roots.emplace_back(structure);
-  mImportedStructures.clear();
-  mExportedObjects.clear();
+  mImportedStructures.moveKeysTo(roots);
+  mExportedObjects.movePartnersTo(roots);
   if (withMetadata) {
     for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
     mMetadata.clear();
   }
-  if (!roots.empty()) breakCycles(roots);
+  if (!roots.empty()) dropAndBreakCycles(roots);
 }
 
 void ZRXSerializer::reset() {
@@ -308,7 +306,7 @@ void dropMetadata(MetadataMap& metadata) {
   std::vector<zr::ref<ZRXTaggedValue>> roots;
   for (const auto& entry : metadata) appendRoot(roots, entry.second);
   metadata.clear();
-  if (!roots.empty()) breakCycles(roots);
+  if (!roots.empty()) dropAndBreakCycles(roots);
 }
 
 bool isReservedMetadataKey(const std::string& key) {

@@ -209,6 +209,18 @@ class ZRX_API ZRXSerializer : public zr::Object {
       mKeys.clear();
       mPartners.clear();
     }
+    // Empties the map, moving the references it held on one side of each pair to `out` (no count
+    // changes) and dropping the other side.
+    template <class Node>
+    void moveKeysTo(std::vector<zr::ref<Node>>& out) {
+      for (zr::ref<Key>& key : mKeys) out.emplace_back(std::move(key));
+      clear();
+    }
+    template <class Node>
+    void movePartnersTo(std::vector<zr::ref<Node>>& out) {
+      for (zr::ref<Partner>& partner : mPartners) out.emplace_back(std::move(partner));
+      clear();
+    }
 
    private:
     PointerIndex mIndex;

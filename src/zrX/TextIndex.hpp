@@ -52,9 +52,16 @@ class ZRX_API TextIndex {
   }
   void grow(size_t capacity);
 
+  // A slot holds the number of a text and the low bits of its hash, so probing and growing touch
+  // the texts only to confirm a match.
+  struct Slot {
+    uint32_t index;  // kNone for an empty slot
+    uint32_t hash;
+  };
+
   std::string mBytes;
   std::vector<Key> mKeys;
-  std::vector<uint32_t> mSlots;  // kNone or a number
+  std::vector<Slot> mSlots;
   size_t mMask = 0;
 };
 

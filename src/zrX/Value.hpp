@@ -20,6 +20,7 @@
 #include "zrCore/Object.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/RuntimeType.hpp"
+#include "zrX/SharedText.hpp"
 
 namespace zrX {
 
@@ -182,18 +183,22 @@ class ZRX_API ZRXValue {
 };
 
 // Base of every node: a tag (angle brackets included, empty for none) and the ZRT line it began
-// on (0 when not read from text).
+// on (0 when not read from text). Tags, like IDs and keys, are shared texts (SharedText.hpp): a
+// node spends one pointer on each, and nodes with the same tag share one copy of it.
 class ZRX_API ZRXTaggedValue : public zr::Object {
   ZR_DECLARE_TYPE()
  public:
   explicit ZRXTaggedValue(const char* tag = nullptr) {
-    if (tag) mTag = tag;
+    if (tag) mTag = TextRef::adopt(SharedText::fromConstant(tag));
   }
 
-  std::string& tag() { return mTag; }
-  const std::string& tag() const { return mTag; }
+  const std::string& tag() const { return mTag.text(kEmptyText); }
+  // REQUIRES: `tag` is not null.
   void setTag(const char* tag);
-  void setTag(const std::string& tag) { mTag = tag; }
+  void setTag(const std::string& tag) { mTag = TextRef::adopt(SharedText::make(tag)); }
+  // Shares `tag` (the readers' way, with one text per distinct tag of a document).
+  void setTag(TextRef tag) { mTag = std::move(tag); }
+  const TextRef& tagText() const { return mTag; }
   int lineNumber() const { return mLineNumber; }
   void setLineNumber(int line) { mLineNumber = line; }
 
@@ -201,8 +206,9 @@ class ZRX_API ZRXTaggedValue : public zr::Object {
   virtual void acceptVisitor(Visitor* visitor) = 0;
 
  private:
-  std::string mTag;
+  // First, so that it takes the room the Object part leaves after its count.
   int32_t mLineNumber = 0;
+  TextRef mTag;
 };
 
 // A structure: an ID ("#NULL" for none) and ordered key/value entries (keys need not be unique).
@@ -215,20 +221,21 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
     // `key` must not be null.
     KeyValue(const char* key, const ZRXValue& value) : mValue(value) { setKey(key); }
 
-    const std::string& key() const { return mKey; }
-    std::string& key() { return mKey; }
+    const std::string& key() const { return mKey.text(kEmptyText); }
     void setKey(const char* key) {
       ZR_CHECK(key);
-      mKey = key;
+      mKey = TextRef::adopt(SharedText::fromConstant(key));
     }
-    void setKey(const std::string& key) { mKey = key; }
+    void setKey(const std::string& key) { mKey = TextRef::adopt(SharedText::make(key)); }
+    void setKey(TextRef key) { mKey = std::move(key); }
+    const TextRef& keyText() const { return mKey; }
     ZRXValue& value() { return mValue; }
     const ZRXValue& value() const { return mValue; }
     void setValue(const ZRXValue& value) { mValue = value; }
     void setValue(ZRXValue&& value) { mValue = std::move(value); }
 
    private:
-    std::string mKey;
+    TextRef mKey;
     ZRXValue mValue;
   };
 
@@ -240,9 +247,11 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
   // a file of many small structures then costs memory in proportion to its size.
   ZRXStructure(const char* tag, size_t capacity);
 
-  const std::string& uid() const { return mID; }
+  const std::string& uid() const { return mID.text(kNullID); }
+  // REQUIRES: `id` is not null.
   void setID(const char* id);
-  void setID(const std::string& id) { mID = id; }
+  void setID(const std::string& id);
+  void setID(TextRef id) { mID = std::move(id); }
 
   std::vector<KeyValue>& value() { return mKeyValue; }
   const std::vector<KeyValue>& value() const { return mKeyValue; }
@@ -256,7 +265,7 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
   void acceptVisitor(Visitor* visitor) override;
 
  private:
-  std::string mID;
+  TextRef mID;  // the default stands for "#NULL"
   std::vector<KeyValue> mKeyValue;
 };
 

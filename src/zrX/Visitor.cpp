@@ -43,39 +43,45 @@ std::string describe(const ZRXTaggedValue* node) {
 
 void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
   ZR_CHECK(mIDSet);
-  const bool ownID = hasOwnID(structure);
-  uint32_t number = 0;
-  if (ownID) {
-    number = mIDSet->numberOf(structure->uid());
+  if (hasOwnID(structure)) {
+    // The ID's entry tells whether the structure was met before: it names the structure that
+    // first carried the ID.
+    const uint32_t number = mIDSet->numberOf(structure->uid());
     ++mIDSet->countAt(number);
-  }
-  if (isVisited(structure)) {
-    if (!ownID) {
-      recordFailure("VisitorIDCounter: structure " + describe(structure) +
-                    " without an ID is reached a second time; only a structure with an ID can "
-                    "be shared.");
-    }
-    return;
-  }
-  if (ownID) {
     if (mOwners.size() <= number) mOwners.resize(mIDSet->size(), nullptr);
     const ZRXStructure*& owner = mOwners[number];
+    if (owner == structure) return;
     if (!owner) {
       owner = structure;
-    } else if (owner != structure) {
+      if (isGuarded(structure)) noteFirstVisit(structure);
+    } else {
+      // A second structure with the same ID is remembered by its address.
+      if (isVisited(structure)) return;
       recordFailure("VisitorIDCounter: structures " + describe(owner) + " and " +
                     describe(structure) + " carry the same ID '" + structure->uid() +
                     "'; an ID can name one structure only.");
     }
+  } else if (isVisitedIfShared(structure)) {
+    recordFailure("VisitorIDCounter: structure " + describe(structure) +
+                  " without an ID is reached a second time; only a structure with an ID can "
+                  "be shared.");
+    return;
   }
   if (!enterLevel("VisitorIDCounter", structure)) return;
   for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
   leaveLevel();
 }
 
+bool VisitorIDCounter::wasReached(const ZRXStructure* structure) const {
+  if (!hasOwnID(structure)) return wasVisited(structure);
+  const uint32_t number = mIDSet ? mIDSet->numberIfPresent(structure->uid()) : TextIndex::kNone;
+  if (number == TextIndex::kNone) return false;
+  return (number < mOwners.size() && mOwners[number] == structure) || wasVisited(structure);
+}
+
 void VisitorIDCounter::visitList(ZRXList* list) {
   ZR_CHECK(mIDSet);
-  if (isVisited(list)) {
+  if (isVisitedIfShared(list)) {
     zr::Log::warning("VisitorIDCounter: cycle detected on ZRXList.\n");
     recordFailure("VisitorIDCounter: list " + describe(list) +
                   " is reached a second time; a list can stand in one place only.");

@@ -49,6 +49,38 @@ class ZRX_API Visitor : public zr::Object {
   bool wasVisited(const void* node) const {
     return mVisitedObjects.find(node) != PointerIndex::kNone;
   }
+  // isVisited for the nodes of a guarded walk (one that enters every structure and list at most
+  // once). Below the top level a node is reached through a value, which holds a reference on it;
+  // a node that only one reference holds cannot be reached a second time, so it is neither looked
+  // up nor remembered. Most nodes of a tree are held once, and the set stays small. Nodes handed
+  // to the walk at the top level are always looked up.
+  bool isVisitedIfShared(const zr::Object* node) {
+    if (mDepth != 0 && node->referenceCount() <= 1) return false;
+    if (mFollowed) {
+      // The earlier walk met its nodes first in this very order.
+      if (mFollowedAt < mFollowed->size() && (*mFollowed)[mFollowedAt] == node) {
+        ++mFollowedAt;
+        return false;
+      }
+      return true;
+    }
+    if (isVisited(node)) return true;
+    noteFirstVisit(node);
+    return false;
+  }
+
+  // A second walk over the same tree, unchanged, in the same order (a writer after the ID
+  // counter) can follow the first one instead of looking nodes up: the first walk records, in
+  // order, each node isVisitedIfShared let through (recordFirstVisits before it starts); the second
+  // is handed that record (follow) and takes a node for new exactly when it is the next one
+  // recorded. The record must outlive the second walk.
+  void recordFirstVisits() { mRecording = true; }
+  const std::vector<const void*>& firstVisits() const { return mFirstVisits; }
+  void follow(const std::vector<const void*>* firstVisits) {
+    mFollowed = firstVisits;
+    mFollowedAt = 0;
+  }
+  bool following() const { return mFollowed != nullptr; }
 
   // The first failure recorded by this walk; empty when none.
   bool failed() const { return !mFailure.empty(); }
@@ -65,6 +97,15 @@ class ZRX_API Visitor : public zr::Object {
   // node lies deeper than maxDepth(); pair every true answer with leaveLevel().
   bool enterLevel(const char* who, const ZRXTaggedValue* node);
   void leaveLevel() { --mDepth; }
+  // For walks that tell first visits apart by other means (the ID counter): adds a node that
+  // isVisitedIfShared would have let through to the record.
+  void noteFirstVisit(const void* node) {
+    if (mRecording) mFirstVisits.push_back(node);
+  }
+  // Whether isVisitedIfShared would look `node` up at the current depth.
+  bool isGuarded(const zr::Object* node) const {
+    return mDepth == 0 || node->referenceCount() > 1;
+  }
 
   PointerIndex mVisitedObjects;
   int mDepth = 0;
@@ -72,6 +113,10 @@ class ZRX_API Visitor : public zr::Object {
 
  private:
   std::string mFailure;
+  bool mRecording = false;
+  std::vector<const void*> mFirstVisits;
+  const std::vector<const void*>* mFollowed = nullptr;
+  size_t mFollowedAt = 0;
 };
 
 // Counts, per structure ID, how often the structure is reached in the tree plus how many ID values
@@ -86,6 +131,10 @@ class ZRX_API VisitorIDCounter : public Visitor {
 
   // REQUIRES: a map is set before the walk. The map belongs to the caller.
   void setIDSet(IDCountMap* ids) { mIDSet = ids; }
+
+  // Whether the walks so far reached `structure`. (A structure carrying an ID is remembered by its
+  // ID, not in the visited set.)
+  bool wasReached(const ZRXStructure* structure) const;
 
   void visitStructure(ZRXStructure* structure) override;
   void visitList(ZRXList* list) override;

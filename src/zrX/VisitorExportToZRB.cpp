@@ -188,7 +188,7 @@ bool VisitorExportToZRB::needsDoublePrecision(const double* data, size_t count) 
 // Walk -------------------------------------------------------------------------------------------
 
 void VisitorExportToZRB::visitStructure(ZRXStructure* structure) {
-  if (isVisited(structure)) {
+  if (isVisitedIfShared(structure)) {
     writeRepeatedStructure(structure);
   } else if (!enterLevel("VisitorExportToZRB", structure)) {
     writeNullStructure();
@@ -207,7 +207,7 @@ void VisitorExportToZRB::visitStructure(ZRXStructure* structure) {
 }
 
 void VisitorExportToZRB::visitList(ZRXList* list) {
-  if (isVisited(list)) {
+  if (isVisitedIfShared(list)) {
     writeRepeatedList(list);
   } else if (!enterLevel("VisitorExportToZRB", list)) {
     writeEmptyList(list);

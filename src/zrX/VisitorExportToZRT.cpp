@@ -285,10 +285,11 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   const std::string& id = structure->uid();
   if (!hasOwnID(structure) || !isIDReferenced(id)) return;
   if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
-  bool fresh = false;
-  const uint32_t number = mWrittenIDs.insert(id, &fresh);
+  // A writer that follows the ID counter's walk writes a tree whose IDs the counter found unique.
+  bool fresh = true;
+  const uint32_t number = following() ? 0 : mWrittenIDs.insert(id, &fresh);
   if (fresh) {
-    mWrittenOwners.push_back(structure);
+    if (!following()) mWrittenOwners.push_back(structure);
   } else if (mWrittenOwners[number] != structure) {
     fail("ID " + quote(id) + " " + place() + " is already the ID of " +
          describe("structure", mWrittenOwners[number]) + "; an ID must name one structure");
@@ -312,7 +313,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
 
 void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   if (failed()) return;
-  if (isVisited(structure)) {
+  if (isVisitedIfShared(structure)) {
     writeStructureReference(structure);
     return;
   }
@@ -367,7 +368,7 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::openList(const ZRXList* list) {
 
 void VisitorExportToZRT::visitList(ZRXList* list) {
   if (failed()) return;
-  if (isVisited(list)) {
+  if (isVisitedIfShared(list)) {
     writeRepeatedList(list);
     return;
   }

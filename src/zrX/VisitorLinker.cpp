@@ -21,7 +21,7 @@ void VisitorLinkMapper::declareID(ZRXStructure* structure) {
 }
 
 void VisitorLinkMapper::visitStructure(ZRXStructure* structure) {
-  if (isVisited(structure)) return;
+  if (isVisitedIfShared(structure)) return;
   declareID(structure);
   if (!enter(structure)) return;
   for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
@@ -29,7 +29,7 @@ void VisitorLinkMapper::visitStructure(ZRXStructure* structure) {
 }
 
 void VisitorLinkMapper::visitList(ZRXList* list) {
-  if (isVisited(list)) {
+  if (isVisitedIfShared(list)) {
     zr::Log::warning("VisitorLinkMapper: cycle detected on ZRXList.\n");
     return;
   }
@@ -66,14 +66,14 @@ ZRXStructure* VisitorLinker::link(const std::string& uid) {
 }
 
 void VisitorLinker::visitStructure(ZRXStructure* structure) {
-  if (isVisited(structure)) return;
+  if (isVisitedIfShared(structure)) return;
   if (!enter(structure)) return;
   for (ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
   leaveLevel();
 }
 
 void VisitorLinker::visitList(ZRXList* list) {
-  if (isVisited(list)) {
+  if (isVisitedIfShared(list)) {
     zr::Log::warning("VisitorLinker: cycle detected on ZRXList.\n");
     return;
   }

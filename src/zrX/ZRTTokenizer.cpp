@@ -33,8 +33,7 @@ bool BufferedStream<Element_Type, Chunk_Size>::isOfType(const TypeInfo& type) co
 
 template <class Element_Type, int Chunk_Size>
 int BufferedStream<Element_Type, Chunk_Size>::refill() {
-  if (!mFile) return 0;
-  if (!mFile->isOpen() && !mFile->open(VirtualFile::ReadOnly)) return 0;
+  if (!openFile()) return 0;
   mChunkPos = 0;
   const int64_t bytes =
       mFile->read(mChunk.data(), static_cast<int64_t>(sizeof(Element_Type)) * Chunk_Size);
@@ -54,9 +53,34 @@ ZR_DEFINE_TYPE(ZRTTokenizer, TokenizerStream, "zr::ZRTTokenizer")
 
 namespace {
 
+using Token = ZRTToken;
+
+// Character classes by table: the scanners test one byte at a time in their inner loops.
+enum : uint8_t { kWord = 1, kDigit = 2, kBlank = 4, kLineEnd = 8, kStringStop = 16 };
+
+struct CharClasses {
+  uint8_t bits[256] = {};
+  constexpr CharClasses() {
+    for (int c = 'a'; c <= 'z'; ++c) bits[c] |= kWord;
+    for (int c = 'A'; c <= 'Z'; ++c) bits[c] |= kWord;
+    for (int c = '0'; c <= '9'; ++c) bits[c] |= kWord | kDigit;
+    bits[static_cast<int>('_')] |= kWord;
+    bits[static_cast<int>(' ')] |= kBlank;
+    bits[static_cast<int>('\t')] |= kBlank;
+    bits[static_cast<int>('\n')] |= kLineEnd | kStringStop;
+    bits[static_cast<int>('\r')] |= kLineEnd | kStringStop;
+    bits[static_cast<int>('"')] |= kStringStop;
+    bits[static_cast<int>('\\')] |= kStringStop;
+  }
+};
+constexpr CharClasses kClasses;
+
+bool is(char c, uint8_t cls) { return (kClasses.bits[static_cast<unsigned char>(c)] & cls) != 0; }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isWordChar(char c) { return isLetter(c) || isDigit(c) || c == '_'; }
+bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
+// A character as the messages show it: a line end of any kind is an LF.
+char folded(char c) { return isLineEnd(c) ? '\n' : c; }
 
 void logLine(const char* format, int line) { zr::Log::error(zr::Say(format) << line); }
 void logLineChar(const char* format, int line, char c) {
@@ -65,290 +89,366 @@ void logLineChar(const char* format, int line, char c) {
 
 }  // namespace
 
-ZRTTokenizer::ZRTTokenizer() : mScratch(256) {}
+ZRTTokenizer::ZRTTokenizer() = default;
 
-void ZRTTokenizer::gatherWord() {
+// Window -----------------------------------------------------------------------------------------
+
+bool ZRTTokenizer::more() {
+  if (!mStarted) {
+    mStarted = true;
+    if (!openFile()) {
+      markEnd();
+      return false;
+    }
+    zr::VirtualFile* input = file();
+    const uint8_t* content = input->contentInMemory();
+    const int64_t size = input->size();
+    const int64_t at = input->position();
+    if (content && size >= at) {
+      // The file's own bytes are the window: nothing is copied.
+      mInMemory = true;
+      mWindow = reinterpret_cast<const char*>(content) + at;
+      mPos = mStart = 0;
+      mEnd = static_cast<size_t>(size - at);
+      markEnd();
+      return mEnd > 0;
+    }
+  }
+  if (mInMemory || atEnd()) return false;
+  // Keep the token being read, [mStart, mEnd), at the front; read the next chunk after it.
+  if (mStart > 0) {
+    std::memmove(mBuffer.data(), mBuffer.data() + mStart, mEnd - mStart);
+    mPos -= mStart;
+    mEnd -= mStart;
+    mStart = 0;
+  }
+  if (mBuffer.size() - mEnd < static_cast<size_t>(kZRTChunkSize))
+    mBuffer.resize(std::max(mBuffer.size() * 2, mEnd + kZRTChunkSize));
+  mWindow = mBuffer.data();
+  const int64_t got = file()->read(mBuffer.data() + mEnd, kZRTChunkSize);
+  if (got <= 0) {
+    markEnd();
+    return false;
+  }
+  mEnd += static_cast<size_t>(got);
+  return true;
+}
+
+void ZRTTokenizer::skipLineEnd() {
+  const char first = mWindow[mPos++];
+  char next;
+  if (peek(next) && isLineEnd(next) && next != first) ++mPos;  // LF CR and CR LF are one
+}
+
+bool ZRTTokenizer::readChar(char& c) {
+  if (!peek(c)) return false;
+  if (isLineEnd(c)) {
+    skipLineEnd();
+    c = '\n';
+  } else {
+    ++mPos;
+  }
+  return true;
+}
+
+void ZRTTokenizer::takeWord() {
   for (;;) {
-    const char* begin;
-    const char* end;
-    if (mUnreadCount == 0 && buffered(begin, end)) {
-      // Straight from the chunk: no line end can be part of a word.
-      const char* p = begin;
-      while (p < end && isWordChar(*p)) ++p;
-      append(begin, p);
-      consumeBuffered(p);
-      if (p < end) return;
-      continue;  // the chunk is used up
-    }
-    char c;
-    if (!readChar(c)) return;
-    if (!isWordChar(c)) {
-      unreadChar(c);
-      return;
-    }
-    append(c);
+    while (mPos < mEnd && is(mWindow[mPos], kWord)) ++mPos;
+    if (mPos < mEnd || !more()) return;
   }
 }
 
-void ZRTTokenizer::setText(const char* text) {
-  mScratchLength = 0;
-  while (*text) append(*text++);
+ZRTToken::EType ZRTTokenizer::fixed(const char* text, ZRTToken::EType type) {
+  setScratch(text);
+  return type;
 }
+
+// Tokens -----------------------------------------------------------------------------------------
 
 bool ZRTTokenizer::getToken(ZRTToken& token) {
-  token.mType = ZRTToken::TOKEN_ERROR;
-  if (mRawtextPending) return getRawtextBlock(token);
-  mScratchLength = 0;
-  ZRTToken::EType type = ZRTToken::TOKEN_ERROR;
-  const bool ok = scanToken(type);
-  token.mText.assign(mScratch.data(), mScratchLength);
-  if (ok) token.mType = type;
-  return ok;
+  const ZRTToken::EType type = next();
+  token.mType = type;
+  token.mText.assign(mText.data(), mText.size());
+  return type != Token::TOKEN_ERROR;
 }
 
-bool ZRTTokenizer::scanToken(ZRTToken::EType& type) {
+bool ZRTTokenizer::getRawtextBlock(ZRTToken& token) {
+  mRawtextPending = true;
+  return getToken(token);
+}
+
+ZRTToken::EType ZRTTokenizer::next() {
+  mInScratch = false;
+  mExplicitView = false;
+  const ZRTToken::EType type = mRawtextPending ? scanRawtextBlock() : scanToken();
+  if (mInScratch) {
+    mText = mScratch;
+  } else if (mExplicitView) {
+    mText = std::string_view(mWindow + mViewFrom, mViewTo - mViewFrom);
+  } else {
+    mText = std::string_view(mWindow + mStart, mPos - mStart);
+  }
+  return type;
+}
+
+ZRTToken::EType ZRTTokenizer::scanToken() {
   char c;
   for (;;) {
-    const char* begin;
-    const char* end;
-    if (mUnreadCount == 0 && buffered(begin, end)) {
-      while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
-      consumeBuffered(begin);
-    }
-    if (!readChar(c)) {
-      type = ZRTToken::TOKEN_EOF;
-      return true;
-    }
-    if (c == '\n') {
+    mStart = mPos;
+    if (!peek(c)) return Token::TOKEN_EOF;
+    if (is(c, kBlank)) {
+      ++mPos;
+      while (mPos < mEnd && is(mWindow[mPos], kBlank)) ++mPos;
+    } else if (isLineEnd(c)) {
+      skipLineEnd();
       newLine();
     } else if (c == '/') {
-      if (!skipComment()) return false;
-    } else if (c != ' ' && c != '\t') {
+      ++mPos;
+      if (!skipComment()) return fixed("", Token::TOKEN_ERROR);
+    } else {
       break;
     }
   }
+  mStart = mPos++;  // `c` is the token's first character
 
   switch (c) {
     case '"':
-      return scanString(type);
+      return scanString();
     case '#':
-      append('#');
-      gatherWord();
-      if (mScratchLength == 2 && mScratch[1] == '_') {
+      takeWord();
+      if (mPos - mStart == 2 && mWindow[mStart + 1] == '_') {
         logLine("Line %n : illegal id '#_' found.\n", mLine);
-        return false;
+        return Token::TOKEN_ERROR;
       }
-      type = ZRTToken::TOKEN_ID;
-      return true;
+      return Token::TOKEN_ID;
     case '(':
-      setText("(");
-      type = ZRTToken::TOKEN_LEFT_PAREN;
-      return true;
+      return Token::TOKEN_LEFT_PAREN;
     case ')':
-      setText(")");
-      type = ZRTToken::TOKEN_RIGHT_PAREN;
-      return true;
+      return Token::TOKEN_RIGHT_PAREN;
     case '[':
-      setText("[");
-      type = ZRTToken::TOKEN_LEFT_BRACKET;
-      return true;
+      return Token::TOKEN_LEFT_BRACKET;
     case ']':
-      setText("]");
-      type = ZRTToken::TOKEN_RIGHT_BRACKET;
-      return true;
+      return Token::TOKEN_RIGHT_BRACKET;
     case '}':
-      setText("}");
-      type = ZRTToken::TOKEN_RIGHT_BRACE;
-      return true;
+      return Token::TOKEN_RIGHT_BRACE;
     case '=':
-      setText("=");
-      type = ZRTToken::TOKEN_EQUALS;
-      return true;
-    case '{':
-      if (!readChar(c)) {
-        setText("{");
-        type = ZRTToken::TOKEN_LEFT_BRACE;
-        return true;
+      return Token::TOKEN_EQUALS;
+    case '{': {
+      char next;
+      if (peek(next) && next == '<') {
+        ++mPos;
+        return scanRawtextOpen();
       }
-      if (c == '<') return scanRawtextOpen(type);
-      unreadChar(c);
-      setText("{");
-      type = ZRTToken::TOKEN_LEFT_BRACE;
-      return true;
-    case '>':
-      if (!readChar(c)) {
+      return Token::TOKEN_LEFT_BRACE;
+    }
+    case '>': {
+      char next;
+      if (!peek(next)) {
         logLine("Line %n : unexpected end of file.\n", mLine);
-        return false;
+        return fixed("", Token::TOKEN_ERROR);
       }
-      if (c != '}') {
-        logLineChar("Line %n : expected '}' instead of '%c' after '>'.\n", mLine, c);
-        return false;
+      if (next != '}') {
+        logLineChar("Line %n : expected '}' instead of '%c' after '>'.\n", mLine, folded(next));
+        return fixed("", Token::TOKEN_ERROR);
       }
-      setText(">}");
-      type = ZRTToken::TOKEN_RAWTEXT_CLOSE;
-      return true;
+      ++mPos;
+      return Token::TOKEN_RAWTEXT_CLOSE;
+    }
     case '<':
-      return scanTag(type);
+      return scanTag();
     default:
       break;
   }
 
   if (isLetter(c) || c == '_') {
-    append(c);
-    gatherWord();
-    const char* text = mScratch.data();
-    if (mScratchLength == 1 && text[0] == '_') {
+    takeWord();
+    const size_t length = mPos - mStart;
+    const char* text = mWindow + mStart;
+    if (length == 1 && text[0] == '_') {
       zr::Log::error(zr::Say("Line %n : unexpected character '_'.\n") << mLine);
-      return false;
+      return Token::TOKEN_ERROR;
     }
-    if ((mScratchLength == 4 && std::memcmp(text, "true", 4) == 0) ||
-        (mScratchLength == 5 && std::memcmp(text, "false", 5) == 0)) {
-      type = ZRTToken::TOKEN_BOOLEAN;
-    } else {
-      type = ZRTToken::TOKEN_IDENTIFIER;
+    if ((length == 4 && std::memcmp(text, "true", 4) == 0) ||
+        (length == 5 && std::memcmp(text, "false", 5) == 0)) {
+      return Token::TOKEN_BOOLEAN;
     }
-    return true;
+    return Token::TOKEN_IDENTIFIER;
   }
-  if (isDigit(c) || c == '.' || c == '+' || c == '-') return scanNumber(c, type);
+  if (isDigit(c) || c == '.' || c == '+' || c == '-') return scanNumber();
 
   logLineChar("Line %n : unexpected character '%c'.\n", mLine, c);
-  return false;
+  return fixed("", Token::TOKEN_ERROR);
 }
 
 // Called after a '/' between tokens: skips one comment, counting its line ends.
 bool ZRTTokenizer::skipComment() {
   char c;
-  if (!readChar(c)) {
+  if (!peek(c)) {
     logLine("Line %n : unexpected end of file in comment.\n", mLine);
     return false;
   }
   if (c == '/') {
     // Up to and including the line end; the end of the input also ends it.
-    while (readChar(c)) {
-      if (c == '\n') {
+    ++mPos;
+    for (;;) {
+      mStart = mPos;  // nothing of a comment needs to stay in the window
+      while (mPos < mEnd && !isLineEnd(mWindow[mPos])) ++mPos;
+      if (mPos < mEnd) {
+        skipLineEnd();
         newLine();
-        break;
+        return true;
       }
+      if (!more()) return true;
     }
-    return true;
   }
   if (c == '*') {
+    ++mPos;
     bool star = false;
     for (;;) {
-      if (!readChar(c)) {
+      mStart = mPos;
+      if (!peek(c)) {
         logLine("Line %n : unexpected end of file in comment.\n", mLine);
         return false;
       }
-      if (c == '\n') newLine();
+      if (isLineEnd(c)) {
+        skipLineEnd();
+        newLine();
+        star = false;
+        continue;
+      }
+      ++mPos;
       if (star && c == '/') return true;
       star = c == '*';
     }
   }
-  logLineChar("Line %n : unexpected character '%c' after '/'.\n", mLine, c);
+  logLineChar("Line %n : unexpected character '%c' after '/'.\n", mLine, folded(c));
   return false;
 }
 
-bool ZRTTokenizer::scanString(ZRTToken::EType& type) {
+ZRTToken::EType ZRTTokenizer::scanString() {
+  // Without escapes the text is the window between the quotes.
   char c;
   for (;;) {
-    if (!readChar(c)) {
+    while (mPos < mEnd && !is(mWindow[mPos], kStringStop)) ++mPos;
+    if (mPos < mEnd || !more()) break;
+  }
+  if (mPos == mEnd) {
+    logLine("Line %n : end of file found before end of string, did you forget a \"?.\n", mLine);
+    setView(mStart + 1, mPos);
+    return Token::TOKEN_ERROR;
+  }
+  if (mWindow[mPos] == '"') {
+    setView(mStart + 1, mPos);
+    ++mPos;
+    return Token::TOKEN_STRING;
+  }
+  // An escape or a line end: gather the text in the scratch buffer from here on.
+  mScratch.assign(mWindow + mStart + 1, mPos - mStart - 1);
+  mInScratch = true;
+  for (;;) {
+    mStart = mPos;
+    if (!peek(c)) {
       logLine("Line %n : end of file found before end of string, did you forget a \"?.\n", mLine);
-      return false;
+      return Token::TOKEN_ERROR;
     }
     if (c == '"') {
-      type = ZRTToken::TOKEN_STRING;
-      return true;
+      ++mPos;
+      return Token::TOKEN_STRING;
     }
-    if (c == '\n') {
+    if (isLineEnd(c)) {
       logLine("Line %n : end of line found before end of string, did you forget a \"?.\n", mLine);
-      return false;
+      return Token::TOKEN_ERROR;
     }
     if (c == '\\') {
+      ++mPos;
       char next;
-      if (!readChar(next)) {
-        append('\\');
-        continue;  // the next read meets the end and reports it
+      if (!peek(next)) {
+        mScratch += '\\';
+        continue;  // the next round meets the end and reports it
       }
+      char escaped = 0;
       switch (next) {
         case '"':
-          append('"');
+          escaped = '"';
           break;
         case '\\':
-          append('\\');
+          escaped = '\\';
           break;
         case 'b':
-          append('\b');
+          escaped = '\b';
           break;
         case 'f':
-          append('\f');
+          escaped = '\f';
           break;
         case 'r':
-          append('\r');
+          escaped = '\r';
           break;
         case 'n':
-          append('\n');
+          escaped = '\n';
           break;
         case 't':
-          append('\t');
+          escaped = '\t';
           break;
         default:
           // Not an escape: the backslash stands for itself, the character is read as usual.
-          unreadChar(next);
-          append('\\');
-          break;
+          mScratch += '\\';
+          continue;
       }
+      ++mPos;
+      mScratch += escaped;
       continue;
     }
-    append(c);
+    const size_t run = mPos;
+    while (mPos < mEnd && !is(mWindow[mPos], kStringStop)) ++mPos;
+    mScratch.append(mWindow + run, mPos - run);
   }
 }
 
 // After "{<": only blanks may follow on the line.
-bool ZRTTokenizer::scanRawtextOpen(ZRTToken::EType& type) {
-  char c = '<';
-  char last = c;
-  while (readChar(c)) {
-    last = c;
-    if (c == '\n') {
+ZRTToken::EType ZRTTokenizer::scanRawtextOpen() {
+  char last = '<';
+  char c;
+  for (;;) {
+    mStart = mPos;
+    if (!peek(c)) {
+      setScratch(std::string_view(&last, 1));
+      return Token::TOKEN_ERROR;
+    }
+    if (isLineEnd(c)) {
+      skipLineEnd();
       newLine();
-      setText("{<");
-      type = ZRTToken::TOKEN_RAWTEXT_OPEN;
       mRawtextPending = true;
-      return true;
+      return fixed("{<", Token::TOKEN_RAWTEXT_OPEN);
     }
+    ++mPos;
     if (c != ' ' && c != '\t' && c != '\b' && c != '\v' && c != '\f') {
-      mScratchLength = 0;
-      append(c);
-      return false;
+      setScratch(std::string_view(&c, 1));
+      return Token::TOKEN_ERROR;
     }
+    last = c;
   }
-  mScratchLength = 0;
-  append(last);
-  return false;
 }
 
-bool ZRTTokenizer::scanTag(ZRTToken::EType& type) {
-  append('<');
+ZRTToken::EType ZRTTokenizer::scanTag() {
   char c;
-  bool ended = true;
-  while (readChar(c)) {
+  for (;;) {
+    while (mPos < mEnd && (is(mWindow[mPos], kWord) || mWindow[mPos] == ':')) ++mPos;
+    if (!peek(c)) {
+      mScratch.assign(mWindow + mStart, mPos - mStart);
+      mScratch += '>';
+      mInScratch = true;
+      logLine("Line %n : unexpected end of file while reading object header.\n", mLine);
+      return Token::TOKEN_ERROR;
+    }
     if (c == '>') {
-      ended = false;
-      break;
+      ++mPos;
+      return Token::TOKEN_TAG;
     }
-    if (!isWordChar(c) && c != ':') {
-      logLineChar("Line %n : unexpected character '%c'.\n", mLine, c);
-      return false;
+    if (!is(c, kWord) && c != ':') {
+      logLineChar("Line %n : unexpected character '%c'.\n", mLine, folded(c));
+      return Token::TOKEN_ERROR;
     }
-    append(c);
   }
-  append('>');
-  if (ended) {
-    logLine("Line %n : unexpected end of file while reading object header.\n", mLine);
-    return false;
-  }
-  type = ZRTToken::TOKEN_TAG;
-  return true;
 }
 
 // Integers and reals. States: 0 a leading zero, 1 after the sign, 2 integer digits, 3 fraction
@@ -384,95 +484,68 @@ int numberStep(int state, char c) {
 
 }  // namespace
 
-bool ZRTTokenizer::scanNumber(char first, ZRTToken::EType& type) {
-  append(first);
+ZRTToken::EType ZRTTokenizer::scanNumber() {
+  const char first = mWindow[mStart];
   int state = first == '0' ? 0 : isDigit(first) ? 2 : first == '.' ? 4 : 1;
   char c;
-  int next;
   for (;;) {
-    const char* begin;
-    const char* end;
-    if (mUnreadCount == 0 && buffered(begin, end)) {
-      // Straight from the chunk, as long as no line end (which needs folding) comes.
-      const char* p = begin;
-      next = kNumberEnd;
-      while (p < end && (next = numberStep(state, *p)) >= 0) {
-        state = next;
-        ++p;
-        if (state == 2 || state == 3 || state == 7) {
-          while (p < end && isDigit(*p)) ++p;  // a run of digits keeps the state
-        }
-      }
-      append(begin, p);
-      consumeBuffered(p);
-      if (p == end) continue;  // the chunk is used up
-      c = *p;
-      if (c != '\n' && c != '\r') {
-        if (next == kNumberEnd) break;  // `c` stays unread
-        consumeBuffered(p + 1);
-        logLineChar("Line %n :unexpected character '%c'.\n", mLine, c);
-        return false;
-      }
+    if (state == 2 || state == 3 || state == 7) {
+      while (mPos < mEnd && is(mWindow[mPos], kDigit)) ++mPos;  // a run of digits keeps the state
     }
-    if (!readChar(c)) {
-      if (state == 0 || state == 2) {
-        type = ZRTToken::TOKEN_INTEGER;
-        return true;
-      }
-      if (state == 3 || state == 7) {
-        type = ZRTToken::TOKEN_REAL;
-        return true;
-      }
-      return false;  // an unfinished number; the parser reports it
+    if (!peek(c)) {
+      if (state == 0 || state == 2) return Token::TOKEN_INTEGER;
+      if (state == 3 || state == 7) return Token::TOKEN_REAL;
+      return Token::TOKEN_ERROR;  // an unfinished number; the parser reports it
     }
-    next = numberStep(state, c);
-    if (next >= 0) {
-      append(c);
-      state = next;
-      continue;
-    }
+    const int next = numberStep(state, folded(c));
+    if (next == kNumberEnd) break;  // `c` stays unread
     if (next == kNumberError) {
-      logLineChar("Line %n :unexpected character '%c'.\n", mLine, c);
-      return false;
+      logLineChar("Line %n :unexpected character '%c'.\n", mLine, folded(c));
+      return Token::TOKEN_ERROR;
     }
-    unreadChar(c);
-    break;
+    ++mPos;
+    state = next;
   }
-  type = (state == 0 || state == 2) ? ZRTToken::TOKEN_INTEGER : ZRTToken::TOKEN_REAL;
-  return true;
+  return (state == 0 || state == 2) ? Token::TOKEN_INTEGER : Token::TOKEN_REAL;
 }
 
-bool ZRTTokenizer::getRawtextBlock(ZRTToken& token) {
+ZRTToken::EType ZRTTokenizer::scanRawtextBlock() {
   mRawtextPending = false;
-  token.mType = ZRTToken::TOKEN_ERROR;
-  std::string& text = token.mText;
-  text.clear();
+  mScratch.clear();
+  mInScratch = true;
   char c;
   for (;;) {
-    if (!readChar(c)) return false;
-    if (c == '\n') newLine();
+    mStart = mPos;  // the text is gathered in the scratch buffer, the window need not keep it
+    if (!peek(c)) return Token::TOKEN_ERROR;
+    if (isLineEnd(c)) {
+      skipLineEnd();
+      newLine();
+      mScratch += '\n';
+      continue;
+    }
     if (c == '>') {
+      ++mPos;  // mStart stays on the '>', so it can be read again as the start of ">}"
       char next;
-      if (!readChar(next)) {
-        text += '>';
+      if (!peek(next)) {
+        mScratch += '>';
         continue;
       }
       if (next == '}') {
-        if (text.empty() || text.back() != '\\') {
-          unreadChar('}');
-          unreadChar('>');
-          token.mType = ZRTToken::TOKEN_RAWTEXT;
-          return true;
+        if (mScratch.empty() || mScratch.back() != '\\') {
+          mPos = mStart;  // the next token is ">}"
+          return Token::TOKEN_RAWTEXT;
         }
-        text.back() = '>';
-        text += '}';
+        mScratch.back() = '>';
+        mScratch += '}';
+        ++mPos;
         continue;
       }
-      unreadChar(next);
-      text += '>';
+      mScratch += '>';
       continue;
     }
-    text += c;
+    const size_t run = mPos;
+    while (mPos < mEnd && mWindow[mPos] != '>' && !isLineEnd(mWindow[mPos])) ++mPos;
+    mScratch.append(mWindow + run, mPos - run);
   }
 }
 

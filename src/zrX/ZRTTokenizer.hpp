@@ -2,26 +2,32 @@
 // VirtualFile, and zrX::ZRTTokenizer, the lexer that turns the bytes of a ZRT file into ZRTTokens
 // for ParserZRT.
 //
-// The stream reads its file in chunks of Chunk_Size elements, one read() call each, opening the
-// file for reading when it first needs data; it never closes it (ParserZRT does). The tokenizer
-// folds every line-end convention (LF, CR LF, LF CR, lone CR) into one LF, counts lines from 1,
-// skips blanks and comments, and logs a line-numbered message (zr::Log::error) for each lexical
-// error. After "{<" it reads the raw text block by itself on the next call. Tokens of any length
-// are read whole: the characters of a token are gathered in a scratch buffer that the tokenizer
-// keeps and reuses, and copied into the token's text once per token.
+// The tokenizer scans a window of the file's bytes in place: the file's own content when it holds
+// it in memory (VirtualFile::contentInMemory), otherwise chunks of kZRTChunkSize bytes, one read()
+// call each, read when the scan needs them (a token cut by a chunk's end is moved to the front of
+// the window first, so a token of any length is read whole). It opens its file for reading when it
+// first needs data and never closes it (ParserZRT does). It folds every line-end convention (LF,
+// CR LF, LF CR, lone CR) into one LF, counts lines from 1, skips blanks and comments, and logs a
+// line-numbered message (zr::Log::error) for each lexical error. After "{<" it reads the raw text
+// block by itself on the next call.
+//
+// next() gives the kind of the next token and text() its text as a view into the window (strings
+// with escapes resolved and raw text with line ends folded come from a scratch buffer instead),
+// valid until the next call: the parser reads a document without copying a token. getToken()
+// copies it into a ZRTToken.
 //
 // Beyond the bare lexical rules: strings keep every byte between their quotes, NUL included; the
 // end of the input inside a block comment is an error ("Line %n : unexpected end of file in
-// comment.\n"); a character read again after a line end was folded never pairs with the line end
-// that follows it ("a" CR CR "b" holds two line ends, like "a" LF LF "b").
+// comment.\n"); a line end read again after a token ended on it folds the same way again.
 //
-// Ownership: the stream holds a reference on its file. A tokenizer is used by one thread.
+// Ownership: the tokenizer holds a reference on its file. A tokenizer is used by one thread.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zrCore/Check.hpp"
@@ -64,22 +70,15 @@ class ZRX_API BufferedStream : public Object {
   }
   // Any number of elements may be pushed back; they come back last pushed, first read.
   void pushBack(const Element_Type& element) { mPushBack.push_back(element); }
-  // The elements of the current chunk not read yet, [begin, end), when nothing is pushed back;
-  // false when there are none. With consumeBuffered(upTo) a reader scans a run of elements
-  // without a call per element; `upTo` lies in [begin, end].
-  bool buffered(const Element_Type*& begin, const Element_Type*& end) const {
-    if (!mPushBack.empty() || mChunkPos == mChunkSize) return false;
-    begin = mChunk.data() + mChunkPos;
-    end = mChunk.data() + mChunkSize;
-    return true;
-  }
-  void consumeBuffered(const Element_Type* upTo) {
-    mChunkPos = static_cast<int32_t>(upTo - mChunk.data());
-  }
   // True once a read met the end of the file (pushed-back elements may still remain).
   bool atEnd() const { return mAtEnd; }
   // Reads the next chunk; the number of elements read, 0 when nothing could be read.
   int refill();
+
+ protected:
+  // Opens the attached file for reading if it is not open; false when there is none or it fails.
+  bool openFile() { return mFile && (mFile->isOpen() || mFile->open(VirtualFile::ReadOnly)); }
+  void markEnd() { mAtEnd = true; }
 
  private:
   ref<VirtualFile> mFile;
@@ -140,72 +139,74 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   // Reads a raw text block; getToken calls it by itself on the call after "{<".
   bool getRawtextBlock(ZRTToken& token);
 
+  // getToken without the copy: the kind of the next token (TOKEN_ERROR after a failure), its text
+  // in text() until the next call.
+  ZRTToken::EType next();
+  std::string_view text() const { return mText; }
+
   // The next character with line ends folded into one LF; false at the end of the input.
-  bool readChar(char& c) {
-    if (mUnreadCount > 0) {
-      c = mUnread[--mUnreadCount];
-      return true;
-    }
-    char element;
-    if (!readElement(element)) return false;
-    if (element == '\n' || element == '\r') {
-      // LF CR and CR LF are one line end; any other follower is read again next time.
-      char next;
-      if (readElement(next) && next != (element == '\n' ? '\r' : '\n')) pushBack(next);
-      c = '\n';
-      return true;
-    }
-    c = element;
-    return true;
-  }
-  // Gives back a character that readChar returned; the next readChar returns it as it is. A
-  // folded LF given back this way never pairs again with a CR or LF that follows it. At most two
-  // characters may be given back at a time.
-  void unreadChar(char c) {
-    ZR_CHECK(mUnreadCount < 2);
-    mUnread[mUnreadCount++] = c;
-  }
+  bool readChar(char& c);
 
   int lineNumber() const { return mLine; }
 
  private:
-  // The scanners of one token; each sets `type` and returns true, or returns false after a
-  // lexical error. The gathered text is in mScratch.
-  bool scanToken(ZRTToken::EType& type);
-  bool skipComment();
-  bool scanString(ZRTToken::EType& type);
-  bool scanRawtextOpen(ZRTToken::EType& type);
-  bool scanTag(ZRTToken::EType& type);
-  bool scanNumber(char first, ZRTToken::EType& type);
+  // The window: mWindow[0, mEnd) holds file bytes, mPos is the scan position, mStart the first
+  // byte of the token being read (kept when the window moves on).
+  bool more();
+  // The byte at mPos, reading on when the window is used up; false at the end of the input.
+  bool peek(char& c) {
+    if (mPos == mEnd && !more()) return false;
+    c = mWindow[mPos];
+    return true;
+  }
+  // Takes a line end at mPos (LF or CR) and the other one if it follows.
+  void skipLineEnd();
+  ZRTToken::EType scanRawtextBlock();
 
-  void append(char c) {
-    if (mScratchLength == mScratch.size()) mScratch.resize(mScratch.size() * 2);
-    mScratch[mScratchLength++] = c;
+  // The scanners of one token; each returns the kind, or TOKEN_ERROR after a lexical error. The
+  // text is [mStart, mPos) unless mInScratch says it was gathered in mScratch.
+  ZRTToken::EType scanToken();
+  bool skipComment();
+  ZRTToken::EType scanString();
+  ZRTToken::EType scanRawtextOpen();
+  ZRTToken::EType scanTag();
+  ZRTToken::EType scanNumber();
+  // Takes the run of word characters (letters, digits, "_") at mPos.
+  void takeWord();
+  // Makes `text` the token's text (a fixed token, or the single character of a failure).
+  ZRTToken::EType fixed(const char* text, ZRTToken::EType type);
+  void setScratch(std::string_view text) {
+    mScratch.assign(text.data(), text.size());
+    mInScratch = true;
   }
-  void append(const char* begin, const char* end) {
-    const size_t count = static_cast<size_t>(end - begin);
-    if (mScratchLength + count > mScratch.size())
-      mScratch.resize(std::max(mScratch.size() * 2, mScratchLength + count));
-    std::memcpy(mScratch.data() + mScratchLength, begin, count);
-    mScratchLength += count;
+  // The text is [from, to) of the window instead of [mStart, mPos).
+  void setView(size_t from, size_t to) {
+    mViewFrom = from;
+    mViewTo = to;
+    mExplicitView = true;
   }
-  void setText(const char* text);
   // Counts a line end; the count stops at the largest int rather than overflow.
   void newLine() {
     if (mLine < INT32_MAX) ++mLine;
   }
-  // Appends the run of word characters (letters, digits, "_") that follows; the first other
-  // character is left to read.
-  void gatherWord();
+
+  const char* mWindow = nullptr;
+  size_t mPos = 0;
+  size_t mEnd = 0;
+  size_t mStart = 0;
+  bool mStarted = false;
+  bool mInMemory = false;
+  std::vector<char> mBuffer;  // the window when the file is read in chunks
+
+  std::string_view mText;
+  std::string mScratch;
+  bool mInScratch = false;
+  size_t mViewFrom = 0;
+  size_t mViewTo = 0;
+  bool mExplicitView = false;
 
   int32_t mLine = 1;
   bool mRawtextPending = false;
-  char mUnread[2] = {0, 0};
-  int mUnreadCount = 0;
-  // The characters of the token being read: mScratch[0, mScratchLength). Grows geometrically and
-  // is kept between tokens.
-  std::vector<char> mScratch;
-  size_t mScratchLength = 0;
 };
 
 }  // namespace zrX

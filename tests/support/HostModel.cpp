@@ -48,6 +48,41 @@ bool exportList(ZRXSerializer& serializer, const std::vector<zr::ref<T>>& object
 
 // --- Reading ---
 
+// A text from the file, fit for a message: quoted, cut after 32 bytes ("..."), printable ASCII
+// kept and every other byte, quote and backslash escaped.
+std::string quoted(const std::string& text) {
+  constexpr size_t kKept = 32;
+  std::string out = "'";
+  for (size_t i = 0; i < text.size() && i < kKept; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\'' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += zr::String::printf("\\x%02X", c).toStdString();
+    }
+  }
+  return out + (text.size() > kKept ? "...'" : "'");
+}
+
+// "<Node> 'name'" for messages about a node (the tag alone when the name is empty).
+std::string describe(const Node& node) {
+  return node.name.empty() ? std::string("<Node>") : "<Node> " + quoted(node.name);
+}
+
+// Whether every "parent" entry of `structure` names `owner` (null: names no structure). Such an
+// entry is never followed: back pointers come from the owner, and this is only the cross-check.
+bool parentEntriesName(const ZRXStructure* structure, const ZRXStructure* owner) {
+  for (const Entry& entry : structure->value()) {
+    if (entry.key() != "parent") continue;
+    const ZRXValue& value = entry.value();
+    if (value.type() != ZRXValue::Structure || value.getStructure() != owner) return false;
+  }
+  return true;
+}
+
 // Reads the entries of one structure with the checks a file demands: a value of an unexpected
 // kind fails the import with a message instead of reaching a ZRXValue getter's check.
 class Reader {
@@ -58,6 +93,11 @@ class Reader {
   bool fail(const std::string& key, const char* problem) {
     mSerializer.signalImportError(zr::Say("%s: entry '%s' %s.")
                                   << mStructure->tag() << key << problem);
+    return false;
+  }
+  // A failure about the object itself rather than one entry.
+  bool failWith(const std::string& message) {
+    mSerializer.signalImportError(message);
     return false;
   }
 
@@ -116,6 +156,10 @@ class Reader {
     *out = entry.value().getRawtextBlock()->value();
     return true;
   }
+  // An entry that must hold a structure (or "#NULL") but is read elsewhere, or not at all.
+  bool checkStructure(const Entry& entry) {
+    return entry.value().type() == ZRXValue::Structure || fail(entry.key(), "is not a structure");
+  }
 
   // Imports the structure `value` refers to and requires a T. A Structure value without a node
   // ("#NULL") gives null when `nullable`, a failure otherwise.
@@ -138,6 +182,42 @@ class Reader {
       T* object = nullptr;
       if (!readObject(entry.key(), element, false, &object)) return false;
       out->emplace_back(object);
+    }
+    return true;
+  }
+
+  // Imports the nodes of a "children" list and adopts them: `node` (made from this reader's
+  // structure) sets their back pointers. Refused: a node listed below itself, which would own
+  // itself (a reference cycle nothing frees), a node listed as a child twice (two owners), and a
+  // child whose "parent" entry names another structure than this one.
+  bool adoptChildren(const Entry& entry, Node* node) {
+    if (entry.value().type() != ZRXValue::List) return fail(entry.key(), "is not a list");
+    for (const ZRXValue& element : entry.value().getList()->value()) {
+      Node* child = nullptr;
+      if (!readObject(entry.key(), element, false, &child)) return false;
+      // While a node is being imported it has no owner yet, unless one of its descendants listed
+      // it: the walk up is one step except in that case, where it finds the loop.
+      for (const Node* up = node; up; up = up->parent) {
+        if (up == child)
+          return failWith(describe(*child) + " would own itself: it is listed below itself.");
+      }
+      if (child->parent)
+        return failWith(describe(*child) + " is listed as a child more than once.");
+      if (!parentEntriesName(element.getStructure(), mStructure))
+        return failWith(describe(*child) + ": entry 'parent' does not name the node that owns it.");
+      node->adopt(child);
+    }
+    return true;
+  }
+
+  // After the resources are imported: a node that no node owns must not name a parent.
+  bool checkUnowned(const Entry& entry) {
+    for (const ZRXValue& element : entry.value().getList()->value()) {
+      const zr::Object* object = mSerializer.getImportedStructure(element.getStructure());
+      if (!object || !object->isOfType(Node::Type())) continue;
+      const auto* node = static_cast<const Node*>(object);
+      if (!node->parent && !parentEntriesName(element.getStructure(), nullptr))
+        return failWith(describe(*node) + ": entry 'parent' does not name the node that owns it.");
     }
     return true;
   }
@@ -183,12 +263,40 @@ class MaterialWrapper : public zrX::ClassWrapper {
   }
 };
 
+// Nested node imports and exports on this thread. Each level of a node tree is one more nested
+// call through the serializer, so a file whose references chain nodes a million deep would run
+// the stack out: trees deeper than kMaxNodeDepth are refused, on import and on export. Deeper
+// ones could not be written anyway: each node level is two levels of document nesting (the
+// structure and its children list), and the writers stop at 1000. The stack is per thread, and
+// so is the count.
+constexpr int kMaxNodeDepth = 400;
+thread_local int tNodeDepth = 0;
+
+class NodeDepth {
+ public:
+  NodeDepth() { ++tNodeDepth; }
+  ~NodeDepth() { --tNodeDepth; }
+  NodeDepth(const NodeDepth&) = delete;
+  NodeDepth& operator=(const NodeDepth&) = delete;
+
+  bool tooDeep() const { return tNodeDepth > kMaxNodeDepth; }
+  static zr::String message() {
+    return zr::Say("<Node>: nodes nested deeper than %n levels.") << kMaxNodeDepth;
+  }
+};
+
 class NodeWrapper : public zrX::ClassWrapper {
  public:
   zr::ref<zr::Object> importObject(ZRXSerializer& serializer,
                                    const ZRXStructure* structure) override {
+    const NodeDepth depth;
+    if (depth.tooDeep()) {
+      serializer.signalImportError(NodeDepth::message());
+      return nullptr;
+    }
     zr::ref<Node> node = new Node;
-    // First: a child's "parent" entry then imports as this very node.
+    // First: a structure that lists itself among its descendants then imports as this very node,
+    // and is refused as such.
     serializer.registerImportedStructure(structure, node.get());
     Reader in(serializer, structure);
     for (const Entry& entry : structure->value()) {
@@ -215,9 +323,9 @@ class NodeWrapper : public zrX::ClassWrapper {
         ok = in.readObject(key, entry.value(), true, &material);
         node->material = material;
       } else if (key == "children") {
-        ok = in.readList(entry, &node->children);
+        ok = in.adoptChildren(entry, node.get());
       } else if (key == "parent") {
-        ok = in.readObject(key, entry.value(), true, &node->parent);
+        ok = in.checkStructure(entry);  // the owner sets the back pointer and checks this entry
       }
       if (!ok) return nullptr;
     }
@@ -225,6 +333,11 @@ class NodeWrapper : public zrX::ClassWrapper {
   }
 
   zr::ref<ZRXStructure> exportObject(ZRXSerializer& serializer, const zr::Object* object) override {
+    const NodeDepth depth;
+    if (depth.tooDeep()) {
+      serializer.signalExportError(NodeDepth::message());
+      return nullptr;
+    }
     const auto* node = static_cast<const Node*>(object);
     zr::ref<ZRXStructure> out = new ZRXStructure("<Node>");
     out->setID(serializer.generateID("node_"));
@@ -274,6 +387,10 @@ class DatabaseWrapper : public zrX::ClassWrapper {
     Reader in(serializer, structure);
     for (const Entry& entry : structure->value()) {
       if (entry.key() == "resources" && !in.readList(entry, &database->resources())) return nullptr;
+    }
+    // Only now is every owner known.
+    for (const Entry& entry : structure->value()) {
+      if (entry.key() == "resources" && !in.checkUnowned(entry)) return nullptr;
     }
     return database;
   }

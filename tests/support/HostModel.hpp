@@ -13,8 +13,13 @@
 //
 // Ownership: nodes own their children and share their material through strong references; a
 // node's parent is a plain, non-owning back pointer, so the host graph has no reference cycle
-// while its document does (the child's structure names its parent's). An imported node's parent
-// stays valid while its owner, or the serializer that imported both, holds the parent.
+// while its document does (the child's structure names its parent's). On import the back pointer
+// is set by the node whose "children" list holds the child, never taken from the child's "parent"
+// entry, which is only cross-checked: it must name that node's structure, or nothing for a node no
+// node owns. So a parent always owns its child, and outlives it unless the child is held
+// elsewhere too. A node listed below itself (it would own itself) or listed as a child twice (two
+// owners), a parent entry that disagrees, and a value of the wrong kind fail the import with an
+// ImportError naming the tag and the entry or node.
 //
 // Single-threaded, like the objects it builds.
 #pragma once

@@ -92,7 +92,7 @@ class Generator {
 
   void fillList(ZRXList* list, int depth) {
     const size_t count = below(static_cast<size_t>(mOptions.maxEntries) + 1);
-    if (count == 0 && !mOptions.tagsOnEmptyLists) list->tag().clear();
+    if (count == 0 && !mOptions.tagsOnEmptyLists) list->setTag("");
     for (size_t i = 0; i < count; ++i) {
       list->value().push_back(value(depth));
       if (mPendingReference)

@@ -3,9 +3,10 @@
 // resolves (`zrx check`, `zrx convert`) without linking it, and short printable renderings of
 // metadata keys and values.
 //
-// The tool reads documents without linking them: ID references stay ID values, so a converted
-// document keeps its structures where the file has them, and the tree has no cycles. Everything
-// here walks such a tree iteratively, so any depth the parsers accept is fine. One thread.
+// The tool reads documents without linking them (see DocumentFile.hpp): ID references stay ID
+// values, so a converted document keeps its structures where the file has them, and the tree has
+// no cycles. Everything here walks such a tree iteratively, so any depth the parsers accept is
+// fine. One thread.
 #pragma once
 
 #include <cstdint>
@@ -15,17 +16,6 @@
 #include "zrX/zrX.hpp"
 
 namespace zrxtool {
-
-// A document read without linking. Its tree has no cycles, so reference counting alone frees it:
-// the destructor drops the structures before Document's own destructor, whose cycle breaking
-// would walk the whole tree once more for nothing.
-class UnlinkedDocument : public zrX::Document {
- public:
-  ~UnlinkedDocument() {
-    std::vector<zr::ref<zrX::ZRXStructure>> roots;
-    roots.swap(structures());
-  }
-};
 
 struct TreeCounts {
   uint64_t structures = 0, lists = 0, rawTexts = 0;

@@ -1,0 +1,407 @@
+// The demo host (examples/demo): hostile documents against its wrappers, loaded with the one-call
+// functions in both formats, each failing with its message or loading with every back pointer set
+// by its owner; the node depth limit on both sides of a round trip; and `zrx_demo --load` run as a
+// program on good, hostile and foreign files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/DocumentText.hpp"
+#include "support/LogCapture.hpp"
+#include "support/TempFolder.hpp"
+
+extern char** environ;
+
+#ifndef ZRX_DEMO
+
+TEST(Demo, NotBuilt) { GTEST_SKIP() << "the examples are not part of this build"; }
+
+#else
+
+#include "Scene.hpp"
+
+namespace {
+
+using zr::ref;
+using zrX::Format;
+using Errors = std::vector<std::string>;
+
+const char* const kHeader = "ZRX version=101 encoding=ascii\n";
+
+// A ZRT document: the header, then `body`.
+std::string zrt(const std::string& body) { return kHeader + body + "\n"; }
+
+// A database whose first resource is a chain of `count` nodes, each the only child of the one
+// before, every link an ID reference: the text stays flat while the tree is as deep as it is long.
+std::string chainOfNodes(int count) {
+  std::string text = "<ResourceDatabase> { resources = [ #n0 ] }\n";
+  for (int i = 0; i < count; ++i) {
+    text += "<Node> { ID = #n" + std::to_string(i) + " name = \"n\"";
+    if (i + 1 < count) text += " children = [ #n" + std::to_string(i + 1) + " ]";
+    text += " }\n";
+  }
+  return zrt(text);
+}
+
+// Where a loaded scene breaks the ownership rules, or "": every child points back at the node
+// whose list holds it, a node that no node owns has no parent, nothing is owned twice. Following
+// each parent pointer also lets AddressSanitizer see one that dangles.
+std::string ownershipFault(const zr::ResourceDatabase* scene) {
+  std::vector<const demo::SceneNode*> pending;
+  for (const ref<zr::Object>& resource : scene->resources()) {
+    if (!resource || !resource->isOfType(demo::SceneNode::Type())) continue;
+    const auto* node = static_cast<const demo::SceneNode*>(resource.get());
+    if (node->parent) {
+      bool listed = false;
+      for (const ref<demo::SceneNode>& child : node->parent->children)
+        listed |= child.get() == node;
+      if (!listed) return "resource node '" + node->name + "' has a parent that does not own it";
+    } else {
+      pending.push_back(node);
+    }
+  }
+  std::set<const demo::SceneNode*> seen;
+  while (!pending.empty()) {
+    const demo::SceneNode* node = pending.back();
+    pending.pop_back();
+    if (!seen.insert(node).second) return "node '" + node->name + "' is owned twice";
+    for (const ref<demo::SceneNode>& child : node->children) {
+      if (child->parent != node) return "child '" + child->name + "' points elsewhere";
+      pending.push_back(child.get());
+    }
+  }
+  return "";
+}
+
+class DemoHost : public ::testing::TestWithParam<Format> {
+ protected:
+  DemoHost() { zrX::setDefZRXRegistry(registry.get()); }
+  ~DemoHost() override { zrX::setDefZRXRegistry(nullptr); }
+
+  ref<zr::ResourceDatabase> load(const std::string& text) {
+    ref<zr::MemoryFile> file = zrtest::documentInFormat(text, GetParam());
+    return GetParam() == Format::ZRT ? zrX::loadZRT(file.get()) : zrX::loadZRB(file.get());
+  }
+
+  ref<zrX::Registry> registry = demo::makeSceneRegistry();
+  zrtest::LogCapture log;
+};
+
+INSTANTIATE_TEST_SUITE_P(Formats, DemoHost, ::testing::Values(Format::ZRT, Format::ZRB),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                           return std::string(zrX::formatName(info.param));
+                         });
+
+// Each document either loads with the ownership rules holding, or fails with its first message
+// (the cause; the lines after it name the structures the failure passed through).
+TEST_P(DemoHost, HostileDocumentsLoadCleanlyOrFailCleanly) {
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* error;  // null: loads
+    size_t nodes;       // when it loads
+  };
+  const std::string db = "<ResourceDatabase> { resources = [ ";
+  const std::string end = " ] }";
+  const std::string material = "<Material> { name = \"m\" ";
+  const std::string mesh = "<Mesh> { name = \"m\" ";
+  const Case cases[] = {
+      // Documents that load: back pointers come from the owners, and agree with the file.
+      {"parent entries that agree",
+       zrt(db +
+           "<Node> { ID = #r name = \"root\" children = [ <Node> { name = \"a\" parent = #r } "
+           "<Node> { ID = #b name = \"b\" parent = #r children = [ <Node> { name = \"c\" } ] } ] "
+           "}" +
+           end),
+       nullptr, 4},
+      {"a child reached before its parent",
+       zrt(db + "#a #r" + end + "\n<Node> { ID = #r name = \"root\" children = [ #a ] }" +
+           "\n<Node> { ID = #a name = \"a\" parent = #r }"),
+       nullptr, 2},
+      {"a root whose parent entry names nothing",
+       zrt(db + "<Node> { name = \"root\" parent = #NULL }" + end), nullptr, 1},
+      {"unknown entries, no material, an empty real array",
+       zrt(db + "<Node> { name = \"n\" future = [ 1 2 ] mesh = " + mesh +
+           "vertices = ( ) indices = ( ) extra = 5 } }" + end),
+       nullptr, 1},
+
+      // A parent entry is never followed, only checked.
+      {"a child naming a parent that nothing owns",
+       zrt(db +
+           "<Node> { name = \"root\" children = [ <Node> { name = \"child\" parent = <Node> { "
+           "name = \"ghost\" } } ] }" +
+           end),
+       "<Node> 'child': entry 'parent' does not name the node that owns it.", 0},
+      {"a child naming its sibling as parent",
+       zrt(db +
+           "<Node> { name = \"root\" children = [ <Node> { ID = #a name = \"a\" } <Node> { name "
+           "= \"b\" parent = #a } ] }" +
+           end),
+       "<Node> 'b': entry 'parent' does not name the node that owns it.", 0},
+      {"a root naming a parent that nothing owns",
+       zrt(db + "<Node> { name = \"root\" parent = <Node> { name = \"ghost\" } }" + end),
+       "<Node> 'root': entry 'parent' does not name the node that owns it.", 0},
+
+      // Ownership that would leak or tear.
+      {"a node listing itself",
+       zrt(db + "<Node> { ID = #n name = \"loop\" children = [ #n ] }" + end),
+       "<Node> 'loop' would own itself: it is listed below itself.", 0},
+      {"two nodes listing each other",
+       zrt(db +
+           "<Node> { ID = #a name = \"a\" children = [ <Node> { name = \"b\" children = [ #a "
+           "] } ] }" +
+           end),
+       "<Node> 'b' would own itself: it is listed below itself.", 0},
+      {"a node with two owners",
+       zrt(db +
+           "<Node> { name = \"p\" children = [ #c <Node> { name = \"q\" children = [ #c ] } ] }" +
+           end + "\n<Node> { ID = #c name = \"c\" }"),
+       "<Node> 'c' is listed as a child more than once.", 0},
+      {"a node listed twice by one owner",
+       zrt(db + "<Node> { name = \"p\" children = [ #c #c ] }" + end +
+           "\n<Node> { ID = #c name = \"c\" }"),
+       "<Node> 'c' is listed as a child more than once.", 0},
+      {"names in messages are escaped and cut",
+       zrt(db +
+           "<Node> { ID = #n name = \"tab\\there 'quote' and a long tail beyond\" children = [ #n "
+           "] }" +
+           end),
+       "<Node> 'tab\\x09here \\'quote\\' and a long tail...' would own itself: it is listed "
+       "below itself.",
+       0},
+      {"a chain of references deeper than the node limit", chainOfNodes(2000),
+       "<Node>: nodes nested deeper than 400 levels.", 0},
+
+      // Values of the wrong kind, one per kind the wrappers read.
+      {"string", zrt(db + "<Node> { name = 5 }" + end), "<Node>: entry 'name' is not a string.", 0},
+      {"three reals", zrt(db + "<Node> { position = ( 1.5 2.5 ) }" + end),
+       "<Node>: entry 'position' is not a real array of 3 values.", 0},
+      {"three reals, as integers", zrt(db + "<Node> { position = ( 1 2 3 ) }" + end),
+       "<Node>: entry 'position' is not a real array of 3 values.", 0},
+      {"structure", zrt(db + "<Node> { mesh = 7 }" + end),
+       "<Node>: entry 'mesh' is not a structure.", 0},
+      {"structure of the right class", zrt(db + "<Node> { mesh = " + material + "} }" + end),
+       "<Node>: entry 'mesh' names an object of the wrong class.", 0},
+      {"list", zrt(db + "<Node> { children = <Node> { } }" + end),
+       "<Node>: entry 'children' is not a list.", 0},
+      {"list of structures", zrt(db + "<Node> { children = [ 5 ] }" + end),
+       "<Node>: entry 'children' is not a structure.", 0},
+      {"list without holes", zrt(db + "<Node> { children = [ #NULL ] }" + end),
+       "<Node>: entry 'children' names no structure.", 0},
+      {"parent", zrt(db + "<Node> { parent = \"root\" }" + end),
+       "<Node>: entry 'parent' is not a structure.", 0},
+      {"real", zrt(db + material + "shininess = 8 }" + end),
+       "<Material>: entry 'shininess' is not a real.", 0},
+      {"bool", zrt(db + material + "two_sided = 1 }" + end),
+       "<Material>: entry 'two_sided' is not true or false.", 0},
+      {"blend mode", zrt(db + material + "blend = Shiny }" + end),
+       "<Material>: entry 'blend' is not Opaque, Additive or Alpha.", 0},
+      {"raw text", zrt(db + material + "shader = \"void main() {}\" }" + end),
+       "<Material>: entry 'shader' is not a raw text block.", 0},
+      {"real array", zrt(db + mesh + "vertices = ( 1 2 3 ) }" + end),
+       "<Mesh>: entry 'vertices' is not a real array.", 0},
+      {"integer array", zrt(db + mesh + "indices = ( 0.5 1.5 2.5 ) }" + end),
+       "<Mesh>: entry 'indices' is not an integer array.", 0},
+      {"resource list", zrt("<ResourceDatabase> { resources = 5 }"),
+       "<ResourceDatabase>: entry 'resources' is not a list.", 0},
+      {"resource", zrt(db + "5" + end), "<ResourceDatabase>: entry 'resources' is not a structure.",
+       0},
+
+      // Values of the right kind that break what the host relies on.
+      {"vertices that are not triples", zrt(db + mesh + "vertices = ( 0.5 1.5 ) }" + end),
+       "<Mesh>: entry 'vertices' is not x y z triples.", 0},
+      {"indices that are not triangles", zrt(db + mesh + "indices = ( 0 0 ) }" + end),
+       "<Mesh>: entry 'indices' is not triangles.", 0},
+      {"an index beyond the vertices",
+       zrt(db + mesh + "vertices = ( 0.5 0.5 0.5 ) indices = ( 0 0 1 ) }" + end),
+       "<Mesh>: entry 'indices' names a vertex the mesh does not have.", 0},
+      {"a negative index",
+       zrt(db + mesh + "vertices = ( 0.5 0.5 0.5 ) indices = ( 0 0 -1 ) }" + end),
+       "<Mesh>: entry 'indices' names a vertex the mesh does not have.", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    log.clear();
+    ref<zr::ResourceDatabase> scene = load(c.text);
+    if (scene) {
+      EXPECT_EQ(ownershipFault(scene.get()), "");
+    }
+    if (c.error) {
+      EXPECT_FALSE(scene);
+      EXPECT_EQ(log.errors().empty() ? "(nothing logged)" : log.errors().front(), c.error);
+    } else if (scene) {
+      EXPECT_EQ(demo::countScene(scene.get()).nodes, c.nodes);
+      EXPECT_TRUE(log.errors().empty()) << log.all();
+    } else {
+      ADD_FAILURE() << "does not load: " << log.all();
+    }
+  }
+}
+
+// A tree at the node limit makes the round trip; one level more is refused on save, cleanly.
+TEST_P(DemoHost, TreesDeeperThanTheNodeLimitAreRefusedOnSave) {
+  for (int depth : {400, 401}) {
+    SCOPED_TRACE(depth);
+    log.clear();
+    ref<demo::SceneNode> root = new demo::SceneNode;
+    demo::SceneNode* last = root.get();
+    for (int level = 1; level < depth; ++level) {
+      ref<demo::SceneNode> child = new demo::SceneNode;
+      child->parent = last;
+      last->children.push_back(child);
+      last = child.get();
+    }
+    ref<zr::ResourceDatabase> scene = new zr::ResourceDatabase;
+    scene->resources().emplace_back(root.get());
+    ref<zr::MemoryFile> file = new zr::MemoryFile;
+    const bool text = GetParam() == Format::ZRT;
+    const bool saved =
+        text ? zrX::saveZRT(file.get(), scene.get()) : zrX::saveZRB(file.get(), scene.get());
+    if (depth == 401) {
+      EXPECT_FALSE(saved);
+      EXPECT_TRUE(file->data().empty());
+      ASSERT_FALSE(log.errors().empty());
+      EXPECT_EQ(log.errors().front(), "<Node>: nodes nested deeper than 400 levels.");
+      continue;
+    }
+    ASSERT_TRUE(saved) << log.all();
+    ref<zr::ResourceDatabase> back = text ? zrX::loadZRT(file.get()) : zrX::loadZRB(file.get());
+    ASSERT_TRUE(back) << log.all();
+    std::string why;
+    EXPECT_TRUE(demo::scenesEqual(scene.get(), back.get(), &why)) << why;
+  }
+}
+
+// zrx_demo --load, run as a program ------------------------------------------------------------
+
+struct Outcome {
+  int status = -1;  // the exit status; 128 + the signal when the program was killed
+  std::string out, err;
+};
+
+class DemoProgram : public ::testing::Test {
+ protected:
+  Outcome run(const std::vector<std::string>& args) {
+    const std::string outPath = capture.path("stdout"), errPath = capture.path("stderr");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::string program = ZRX_DEMO;
+    std::vector<std::string> storage(args);
+    std::vector<char*> argv{program.data()};
+    for (std::string& a : storage) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome outcome;
+    EXPECT_EQ(spawned, 0) << "cannot start " << program;
+    if (spawned != 0) return outcome;
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = zrtest::TempFolder::readBytes(outPath);
+    outcome.err = zrtest::TempFolder::readBytes(errPath);
+    return outcome;
+  }
+
+  // Writes `text` (ZRT) into the folder as a document in `format`.
+  std::string document(const char* name, const std::string& text, Format format) {
+    const std::string path = folder.path(name);
+    zrtest::TempFolder::writeBytes(path, zrtest::documentInFormat(text, format)->text());
+    return path;
+  }
+
+  zrtest::TempFolder folder{"zrx_demo_test"};
+
+ private:
+  zrtest::TempFolder capture{"zrx_demo_test_capture"};
+};
+
+TEST_F(DemoProgram, LoadsAGoodSceneInEitherFormat) {
+  ref<zrX::Registry> registry = demo::makeSceneRegistry();
+  zrX::setDefZRXRegistry(registry.get());
+  demo::SceneShape shape;
+  shape.verticesPerMesh = 50;
+  ref<zr::ResourceDatabase> scene = demo::makeScene(shape);
+  const std::string text = folder.path("scene.zrt"), binary = folder.path("scene.zrb");
+  ASSERT_TRUE(zrX::saveZRT(zr::String(text.c_str()), scene.get()));
+  ASSERT_TRUE(zrX::saveZRB(zr::String(binary.c_str()), scene.get()));
+  zrX::setDefZRXRegistry(nullptr);
+  const demo::SceneCounts counts = demo::countScene(scene.get());
+  const std::string summary =
+      std::to_string(counts.nodes) + " nodes, " + std::to_string(counts.meshes) + " meshes, " +
+      std::to_string(counts.materials) + " materials, " + std::to_string(counts.reals) +
+      " reals, " + std::to_string(counts.integers) + " integers\n";
+  // The format comes from the bytes, not the name.
+  const std::string disguised = folder.path("scene.txt");
+  zrtest::TempFolder::writeBytes(disguised, zrtest::TempFolder::readBytes(binary));
+  const struct {
+    std::string path;
+    const char* format;
+  } files[] = {{text, "ZRT"}, {binary, "ZRB"}, {disguised, "ZRB"}};
+  for (const auto& f : files) {
+    const Outcome outcome = run({"--load", f.path});
+    EXPECT_EQ(outcome.status, 0) << f.path;
+    EXPECT_EQ(outcome.out, f.path + ": ok, " + f.format + ", " + summary);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+TEST_F(DemoProgram, AFileThatDoesNotLoadGivesOneLineAndStatus1) {
+  const std::string db = "<ResourceDatabase> { resources = [ ";
+  const std::string loop = zrt(db + "<Node> { ID = #n name = \"loop\" children = [ #n ] } ] }");
+  const std::string ghost =
+      zrt(db +
+          "<Node> { name = \"root\" children = [ <Node> { name = \"child\" parent = <Node> "
+          "{ name = \"ghost\" } } ] } ] }");
+  std::filesystem::create_directory(folder.path("folder"));
+  zrtest::TempFolder::writeBytes(folder.path("foreign.zrt"), "hello, not a document\n");
+  zrtest::TempFolder::writeBytes(folder.path("broken.zrt"), zrt(db + "( 1 x ) ] }"));
+  const struct {
+    std::string path, message;  // message: the line after "PATH: "
+  } files[] = {
+      {document("loop.zrt", loop, Format::ZRT),
+       "<Node> 'loop' would own itself: it is listed below itself."},
+      {document("ghost.zrb", ghost, Format::ZRB),
+       "<Node> 'child': entry 'parent' does not name the node that owns it."},
+      {document("material.zrt", zrt("<Material> { name = \"m\" }"), Format::ZRT),
+       "the document holds no resource database"},
+      {document("metadata.zrb", zrt("<Metadata> { Note = \"only\" }"), Format::ZRB),
+       "the document holds no resource database"},
+      {folder.path("broken.zrt"), "Line 2 : parse error at 'x'."},
+      {folder.path("foreign.zrt"), "not a ZRX document (neither ZRT text nor ZRB binary)"},
+      {folder.path("missing.zrt"), "no such file"},
+      {folder.path("folder"), "is a folder, not a document"},
+  };
+  for (const auto& f : files) {
+    const Outcome outcome = run({"--load", f.path});
+    EXPECT_EQ(outcome.status, 1) << f.path;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, f.path + ": " + f.message + "\n");
+  }
+}
+
+TEST_F(DemoProgram, AWrongCommandLineGivesStatus2) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--load"}, std::vector<std::string>{"--load", "a", "b"}}) {
+    const Outcome outcome = run(args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "usage: zrx_demo [output-folder] | zrx_demo --load FILE\n");
+  }
+}
+
+}  // namespace
+
+#endif
