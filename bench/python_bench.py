@@ -71,7 +71,7 @@ def main():
         show("zrx.read", py_read)
         print(f"  {'zrx.read / readDocument':<44} {py_read[0] / cpp_read[0]:9.3f}")
         data = arrays.read_bytes()
-        show("zrx.read_bytes (one copy of the bytes)",
+        show("zrx.read_bytes (bytes read in place)",
              timed(lambda: held.update(doc=zrx.read_bytes(data)), options.runs,
                    before=lambda: (held.clear(), gc.collect())))
         del data

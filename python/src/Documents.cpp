@@ -322,16 +322,26 @@ opened.)");
   m.def(
       "read_bytes",
       [](py::handle data, bool link) {
+        // A bytes object cannot change: the parser reads it in place, without a copy (the object
+        // stays alive through the call). Any other buffer (a bytearray, say) could change while
+        // the GIL is let go, so its bytes are copied once.
+        if (PyBytes_CheckExact(data.ptr())) {
+          zr::ref<zr::VirtualFile> file = new zr::MemoryView(
+              PyBytes_AS_STRING(data.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(data.ptr())),
+              zr::String("<bytes>"));
+          return readFile(file.get(), py::none(), link);
+        }
         Py_buffer view;
         if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0) throw py::error_already_set();
         const auto* begin = static_cast<const uint8_t*>(view.buf);
-        std::vector<uint8_t> bytes(begin, begin + view.len);  // the one copy
+        std::vector<uint8_t> bytes(begin, begin + view.len);
         PyBuffer_Release(&view);
         zr::ref<zr::VirtualFile> file = new zr::MemoryFile(std::move(bytes), zr::String("<bytes>"));
         return readFile(file.get(), py::none(), link);
       },
       py::arg("data"), py::arg("link") = true,
-      "Reads a document from a bytes-like object, as read() does from a file.");
+      "Reads a document from a bytes-like object, as read() does from a file: bytes in place, "
+      "any other buffer copied once.");
   m.def(
       "write",
       [](py::handle document, py::handle path, py::handle format) {
