@@ -104,9 +104,11 @@ std::string prefix(py::handle path) {
 
 // The library's warnings of a call that succeeded, as Python warnings.
 void warn(py::handle path, const std::vector<std::string>& warnings) {
-  for (const std::string& warning : warnings)
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, (prefix(path) + warning).c_str(), 1) < 0)
+  for (const std::string& warning : warnings) {
+    const py::str text = textToPython(prefix(path) + warning);
+    if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "%U", text.ptr()) < 0)
       throw py::error_already_set();
+  }
 }
 
 // The Python document for a document just read; the tree moves over to Python objects.
@@ -224,7 +226,7 @@ void writeFile(zr::VirtualFile* file, zrX::Format format, const Document& docume
     raiseDetailed(gWriteRefused, prefix(path), path, warnings);
   }
   if (result.status == zrX::WriteStatus::WriteError) {
-    PyErr_SetString(PyExc_OSError, (prefix(path) + result.message).c_str());
+    PyErr_SetObject(PyExc_OSError, textToPython(prefix(path) + result.message).ptr());
     throw py::error_already_set();
   }
   warn(path, warnings);

@@ -232,12 +232,14 @@ extend, pop, del).)")
              return toPython(value);
            }))
       .def("__getitem__", method(+[](ZRXList& l, const py::slice& slice) {
-             size_t start = 0, stop = 0, step = 0, count = 0;
-             if (!slice.compute(l.value().size(), &start, &stop, &step, &count))
+             py::ssize_t start = 0, stop = 0, step = 0, count = 0;
+             if (!slice.compute(static_cast<py::ssize_t>(l.value().size()), &start, &stop, &step,
+                                &count))
                throw py::error_already_set();
              std::vector<ZRXValue> values;
-             values.reserve(count);
-             for (size_t k = 0; k < count; ++k) values.push_back(l.value()[start + k * step]);
+             values.reserve(static_cast<size_t>(count));
+             for (py::ssize_t k = 0; k < count; ++k)
+               values.push_back(l.value()[static_cast<size_t>(start + k * step)]);
              py::list out;
              for (const ZRXValue& value : values) out.append(toPython(value));
              return out;
