@@ -125,7 +125,8 @@ void collect(const std::vector<zr::ref<ZRXTaggedValue>>& roots, bool consume) {
       });
       continue;
     }
-    forEachChildValue(node, [](ZRXValue& value, ZRXTaggedValue*) { CycleCollector::forget(value); });
+    forEachChildValue(node,
+                      [](ZRXValue& value, ZRXTaggedValue*) { CycleCollector::forget(value); });
     if ((count & kCount) == 0) delete node;
   }
 }

@@ -155,7 +155,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
     VisitorExportToZRT writer;
     writer.setMaxDepth(maxDepth);
     writer.setIDSet(&ids);
-    writer.follow(&counter.firstVisits());
+    writer.followCounter(counter);
     writer.writeHeader();
     for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
     if (writer.failed()) {
@@ -163,14 +163,12 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
       result.message = writer.failure();
       return result;
     }
-    const std::string& text = writer.text();
     if (!file->open(zr::VirtualFile::WriteOnly)) {
       result.status = WriteStatus::WriteError;
       result.message = "cannot open '" + file->path().toStdString() + "' for writing";
       return result;
     }
-    const int64_t written = file->write(text.data(), static_cast<int64_t>(text.size()));
-    if (written != static_cast<int64_t>(text.size())) {
+    if (!writer.writeTo(file)) {
       file->abandon();
       result.status = WriteStatus::WriteError;
       result.message = "short write";

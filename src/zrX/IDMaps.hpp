@@ -53,6 +53,7 @@ class ZRX_API IDCountMap {
     return number;
   }
   int32_t& countAt(uint32_t number) { return mCounts[number]; }
+  int32_t countOf(uint32_t number) const { return mCounts[number]; }
 
   size_t size() const { return mCounts.size(); }
   bool empty() const { return mCounts.empty(); }

@@ -58,6 +58,7 @@ bool Parser::linkParsed() {
 
   // The mapper's pass: every structure in the order of a walk.
   LinkMap map;
+  map.reserve(mRecordedStructures.size());
   VisitorLinkMapper mapper(&map);
   for (const Range& range : ranges)
     for (size_t i = range.structuresBegin; i < range.structuresEnd; ++i)

@@ -1,5 +1,6 @@
 #include "zrX/TextIndex.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -69,7 +70,11 @@ uint32_t TextIndex::insert(std::string_view text, bool* inserted) {
   }
   const auto index = static_cast<uint32_t>(mKeys.size());
   mSlots[slot] = Slot{index, low};
-  mKeys.push_back(Key{h, mBytes.size(), text.size()});
+  Key& key = mKeys.emplace_back();
+  key.hash = h;
+  key.offset = mBytes.size();
+  key.length = text.size();
+  std::memcpy(key.head, text.data(), std::min(text.size(), kInline));
   mBytes.append(text.data(), text.size());
   *inserted = true;
   return index;

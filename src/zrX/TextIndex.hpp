@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,15 +41,20 @@ class ZRX_API TextIndex {
   static uint64_t hash(std::string_view text);
 
  private:
+  // A text of up to kInline bytes (IDs, tags, keys) is compared in its key record, without a
+  // look at the byte buffer.
+  static constexpr size_t kInline = 16;
   struct Key {
     uint64_t hash;
     size_t offset;
     size_t length;
+    char head[kInline];
   };
   bool matches(uint32_t index, uint64_t hash, std::string_view text) const {
     const Key& key = mKeys[index];
-    return key.hash == hash && key.length == text.size() &&
-           std::string_view(mBytes.data() + key.offset, key.length) == text;
+    if (key.hash != hash || key.length != text.size()) return false;
+    if (text.size() <= kInline) return std::memcmp(key.head, text.data(), text.size()) == 0;
+    return std::string_view(mBytes.data() + key.offset, key.length) == text;
   }
   void grow(size_t capacity);
 

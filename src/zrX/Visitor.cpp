@@ -53,7 +53,10 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
     if (owner == structure) return;
     if (!owner) {
       owner = structure;
-      if (isGuarded(structure)) noteFirstVisit(structure);
+      if (isGuarded(structure) && recording()) {
+        noteFirstVisit(structure);
+        mRecordIDs.push_back(number);
+      }
     } else {
       // A second structure with the same ID is remembered by its address.
       if (isVisited(structure)) return;
@@ -61,11 +64,14 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
                     describe(structure) + " carry the same ID '" + structure->uid() +
                     "'; an ID can name one structure only.");
     }
-  } else if (isVisitedIfShared(structure)) {
-    recordFailure("VisitorIDCounter: structure " + describe(structure) +
-                  " without an ID is reached a second time; only a structure with an ID can "
-                  "be shared.");
-    return;
+  } else if (isGuarded(structure)) {
+    if (isVisitedIfShared(structure)) {
+      recordFailure("VisitorIDCounter: structure " + describe(structure) +
+                    " without an ID is reached a second time; only a structure with an ID can "
+                    "be shared.");
+      return;
+    }
+    if (recording()) mRecordIDs.push_back(TextIndex::kNone);
   }
   if (!enterLevel("VisitorIDCounter", structure)) return;
   for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
@@ -81,11 +87,14 @@ bool VisitorIDCounter::wasReached(const ZRXStructure* structure) const {
 
 void VisitorIDCounter::visitList(ZRXList* list) {
   ZR_CHECK(mIDSet);
-  if (isVisitedIfShared(list)) {
-    zr::Log::warning("VisitorIDCounter: cycle detected on ZRXList.\n");
-    recordFailure("VisitorIDCounter: list " + describe(list) +
-                  " is reached a second time; a list can stand in one place only.");
-    return;
+  if (isGuarded(list)) {
+    if (isVisitedIfShared(list)) {
+      zr::Log::warning("VisitorIDCounter: cycle detected on ZRXList.\n");
+      recordFailure("VisitorIDCounter: list " + describe(list) +
+                    " is reached a second time; a list can stand in one place only.");
+      return;
+    }
+    if (recording()) mRecordIDs.push_back(TextIndex::kNone);
   }
   if (!enterLevel("VisitorIDCounter", list)) return;
   for (const ZRXValue& element : list->value()) walkValue(element);
@@ -102,6 +111,7 @@ void VisitorIDCounter::walkValue(const ZRXValue& value) {
       break;
     case ZRXValue::ID:
       ++(*mIDSet)[value.getID()];
+      ++mIDValues;
       break;
     default:
       break;

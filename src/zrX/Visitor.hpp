@@ -81,6 +81,8 @@ class ZRX_API Visitor : public zr::Object {
     mFollowedAt = 0;
   }
   bool following() const { return mFollowed != nullptr; }
+  // While following: the place in the record of the node isVisitedIfShared took for new last.
+  size_t lastFollowed() const { return mFollowedAt - 1; }
 
   // The first failure recorded by this walk; empty when none.
   bool failed() const { return !mFailure.empty(); }
@@ -102,10 +104,9 @@ class ZRX_API Visitor : public zr::Object {
   void noteFirstVisit(const void* node) {
     if (mRecording) mFirstVisits.push_back(node);
   }
+  bool recording() const { return mRecording; }
   // Whether isVisitedIfShared would look `node` up at the current depth.
-  bool isGuarded(const zr::Object* node) const {
-    return mDepth == 0 || node->referenceCount() > 1;
-  }
+  bool isGuarded(const zr::Object* node) const { return mDepth == 0 || node->referenceCount() > 1; }
 
   PointerIndex mVisitedObjects;
   int mDepth = 0;
@@ -136,6 +137,15 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // ID, not in the visited set.)
   bool wasReached(const ZRXStructure* structure) const;
 
+  // With recordFirstVisits: whether the node at place `record` of firstVisits() is a structure
+  // whose ID was counted twice or more (so a text writer writes the ID).
+  bool isReferencedRecord(size_t record) const {
+    const uint32_t number = mRecordIDs[record];
+    return number != TextIndex::kNone && mIDSet->countOf(number) > 1;
+  }
+  // The number of ID values met.
+  size_t idValues() const { return mIDValues; }
+
   void visitStructure(ZRXStructure* structure) override;
   void visitList(ZRXList* list) override;
   void visitArray(ZRXArrayReal*) override {}
@@ -148,6 +158,10 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // By the number of each ID in the map: the structure that carries it, to tell a shared
   // structure from a duplicate (null for IDs only named by ID values so far).
   std::vector<const ZRXStructure*> mOwners;
+  // With recordFirstVisits: the ID number of each node recorded (kNone for lists and structures
+  // without an ID).
+  std::vector<uint32_t> mRecordIDs;
+  size_t mIDValues = 0;
 };
 
 }  // namespace zrX

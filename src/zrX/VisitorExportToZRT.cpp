@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "zrCore/Log.hpp"
+#include "zrX/NumberFormat.hpp"
 #include "zrX/Parser.hpp"
 
 namespace zrX {
@@ -53,71 +55,34 @@ bool isValidTag(std::string_view text) {
 
 // Numbers ----------------------------------------------------------------------------------------
 //
-// Formatted with std::to_chars straight into the output: the same bytes as "%lld" and "%f" in the
-// "C" locale, whatever locale the process has set.
+// formatFixed6 and formatInteger (NumberFormat.hpp) write straight into the text: the bytes of
+// "%f" and "%lld" in the "C" locale, whatever locale the process has set.
 
 namespace {
 
-// Room per number on the fast path, its following space included: an int64 needs at most 21, a
-// real below 1e15 in magnitude at most 25.
-constexpr size_t kNumberSlot = 32;
-// The longest fixed form of a double: "-" and the 309 digits of DBL_MAX, ".", six decimals.
-constexpr size_t kLongestNumber = 320;
-constexpr size_t kBatch = 1024;
-
-std::to_chars_result formatNumber(char* first, char* last, int64_t value) {
-  return std::to_chars(first, last, value);
-}
-
-std::to_chars_result formatNumber(char* first, char* last, double value) {
-  return std::to_chars(first, last, value, std::chars_format::fixed, 6);
-}
-
-// Appends count numbers, each followed by `separator`.
-template <class T>
-void appendNumbers(std::string& out, const T* values, size_t count, char separator) {
-  size_t used = out.size();
-  size_t i = 0;
-  while (i < count) {
-    size_t stop = i + std::min(count - i, kBatch);
-    out.resize(used + (stop - i) * kNumberSlot);
-    char* p = &out[used];
-    char* end = &out[0] + out.size();
-    for (; i < stop; ++i) {
-      std::to_chars_result r = formatNumber(p, end - 1, values[i]);
-      if (r.ec != std::errc()) {
-        // A real too large for the room left: make room for the longest form.
-        used = static_cast<size_t>(p - out.data());
-        out.resize(used + kLongestNumber + (stop - i) * kNumberSlot);
-        p = &out[used];
-        end = &out[0] + out.size();
-        r = formatNumber(p, end - 1, values[i]);
-      }
-      p = r.ptr;
-      *p++ = separator;
-    }
-    used = static_cast<size_t>(p - out.data());
-  }
-  out.resize(used);
-}
-
-// Makes room at once for a long array's text, estimated from a sample of its values, so that the
-// text is not copied on every doubling of the string while the array is written.
-template <class T>
-void reserveForNumbers(std::string& out, const T* values, size_t count) {
-  constexpr size_t kSamples = 16;
-  if (count < 4 * kBatch) return;
-  char sample[kLongestNumber];
-  size_t sampled = 0;
-  for (size_t k = 0; k < kSamples; ++k) {
-    std::to_chars_result r =
-        formatNumber(sample, sample + sizeof sample, values[k * (count / kSamples)]);
-    sampled += static_cast<size_t>(r.ptr - sample) + 1;
-  }
-  out.reserve(out.size() + count / kSamples * sampled * 9 / 8 + kBatch * kNumberSlot);
-}
+char* formatNumber(int64_t value, char* out) { return formatInteger(value, out); }
+char* formatNumber(double value, char* out) { return formatFixed6(value, out); }
 
 // Escapes ---------------------------------------------------------------------------------------
+
+// Whether a string's body needs escapes.
+bool hasEscapes(std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+      case '\\':
+      case '\b':
+      case '\f':
+      case '\n':
+      case '\r':
+      case '\t':
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
 
 void appendEscapedString(std::string& out, std::string_view text) {
   size_t runStart = 0;
@@ -208,8 +173,52 @@ std::string VisitorExportToZRT::escapeRawtext(std::string_view text) {
 #endif
 
 void VisitorExportToZRT::writeHeader() {
-  mOutput = "ZRX version=" + std::to_string(kFormatVersion) + " encoding=ascii\n\n";
-  mOutput.reserve(64 * 1024);
+  mChunks.clear();
+  mCursor = mLimit = nullptr;
+  put("ZRX version=" + std::to_string(kFormatVersion) + " encoding=ascii\n\n");
+}
+
+void VisitorExportToZRT::sealChunk() const {
+  if (!mChunks.empty())
+    mChunks.back().used = static_cast<size_t>(mCursor - mChunks.back().bytes.get());
+}
+
+const std::string& VisitorExportToZRT::text() const {
+  sealChunk();
+  mText.clear();
+  mText.reserve(textSize());
+  for (const Chunk& chunk : mChunks) mText.append(chunk.bytes.get(), chunk.used);
+  return mText;
+}
+
+size_t VisitorExportToZRT::textSize() const {
+  sealChunk();
+  size_t size = 0;
+  for (const Chunk& chunk : mChunks) size += chunk.used;
+  return size;
+}
+
+bool VisitorExportToZRT::writeTo(zr::VirtualFile* file) const {
+  sealChunk();
+  for (const Chunk& chunk : mChunks) {
+    const auto count = static_cast<int64_t>(chunk.used);
+    if (count > 0 && file->write(chunk.bytes.get(), count) != count) return false;
+  }
+  return true;
+}
+
+void VisitorExportToZRT::makeRoom(size_t count) {
+  // Chunks start small (a short document costs little) and grow to a mebibyte.
+  constexpr size_t kFirstChunk = 4096;
+  constexpr size_t kLargestChunk = 1 << 20;
+  sealChunk();
+  const size_t last = mChunks.empty() ? 0 : mChunks.back().size;
+  Chunk chunk;
+  chunk.size = std::max(count, last == 0 ? kFirstChunk : std::min(last * 2, kLargestChunk));
+  chunk.bytes.reset(new char[chunk.size]);
+  mCursor = chunk.bytes.get();
+  mLimit = mCursor + chunk.size;
+  mChunks.push_back(std::move(chunk));
 }
 
 void VisitorExportToZRT::writeIndent() {
@@ -217,7 +226,18 @@ void VisitorExportToZRT::writeIndent() {
     mSkipIndent = false;
     return;
   }
-  mOutput.append(static_cast<size_t>(mIndent), '\t');
+  const auto tabs = static_cast<size_t>(mIndent > 0 ? mIndent : 0);
+  std::memset(room(tabs), '\t', tabs);
+  mCursor += tabs;
+}
+
+template <class T>
+void VisitorExportToZRT::appendNumbers(const T* values, size_t count, char separator) {
+  for (size_t i = 0; i < count; ++i) {
+    char* p = formatNumber(values[i], room(kMaxNumberText + 1));
+    *p++ = separator;
+    mCursor = p;
+  }
 }
 
 std::string VisitorExportToZRT::place() const {
@@ -245,7 +265,7 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
   if (!zrt::isValidTag(node->tag()))
     fail("tag " + quote(node->tag()) + " " + place() + " is not a valid tag");
-  mOutput += node->tag();
+  put(node->tag());
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeStructureReference(const ZRXStructure* structure) {
@@ -255,35 +275,46 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeStructureReference(const ZRXStruct
   } else if (!hasOwnID(structure)) {
     fail(describe("structure", structure) + " without an ID is reached a second time " + place() +
          "; only a structure with an ID can be referenced");
-  } else if (mIDSet && !isIDReferenced(structure->uid())) {
+  } else if (mIDSet && !mCounter && !isIDReferenced(structure->uid())) {
+    // (A structure the followed counter met twice has its ID counted twice.)
     fail(describe("structure", structure) + " is reached a second time " + place() +
          ", but its ID " + quote(structure->uid()) +
          " was counted less than twice and was not written");
   }
   writeIndent();
-  mOutput += structure->uid().empty() ? std::string("#NULL") : structure->uid();
-  mOutput += '\n';
+  put(structure->uid().empty() ? std::string_view("#NULL") : std::string_view(structure->uid()));
+  put('\n');
 }
 
-ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* structure) {
+ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* structure,
+                                                       size_t record) {
   if (mDepth == 1 && structure->tag().empty())
     fail("top-level structure without a tag; the reader needs one before '{'");
   if (!structure->tag().empty()) {
     writeIndent();
     writeTag(structure);
-    mOutput += '\n';
+    put('\n');
   } else if (mSkipIndent) {
     mSkipIndent = false;
-    mOutput += '\n';
+    put('\n');
   }
   writeIndent();
-  mOutput += "{\n";
+  put("{\n");
   ++mIndent;
   mPlaceStructure = structure;
   mPlaceKey = nullptr;
 
   const std::string& id = structure->uid();
-  if (!hasOwnID(structure) || !isIDReferenced(id)) return;
+  if (!hasOwnID(structure)) return;
+  if (mCounter) {
+    // The counter knows: for a structure it recorded, by its place in the record; one held once
+    // and not recorded is reached once, so only ID values can name it.
+    if (record != kNotRecorded ? !mCounter->isReferencedRecord(record)
+                               : mCounter->idValues() == 0 || !isIDReferenced(id))
+      return;
+  } else if (!isIDReferenced(id)) {
+    return;
+  }
   if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
   // A writer that follows the ID counter's walk writes a tree whose IDs the counter found unique.
   bool fresh = true;
@@ -295,9 +326,9 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
          describe("structure", mWrittenOwners[number]) + "; an ID must name one structure");
   }
   writeIndent();
-  mOutput += "ID = ";
-  mOutput += id;
-  mOutput += '\n';
+  put("ID = ");
+  put(id);
+  put('\n');
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
@@ -306,28 +337,30 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
     fail("key " + quote(key) + " in " + describe("structure", mPlaceStructure) +
          " is not a valid key");
   writeIndent();
-  mOutput += key;
-  mOutput += " = ";
+  put(key);
+  put(" = ");
   mSkipIndent = true;
 }
 
 void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   if (failed()) return;
+  const bool guarded = isGuarded(structure);
   if (isVisitedIfShared(structure)) {
     writeStructureReference(structure);
     return;
   }
+  const size_t record = guarded && following() ? lastFollowed() : kNotRecorded;
   if (!enterLevel("VisitorExportToZRT", structure)) return;
   const ZRXStructure* outerStructure = mPlaceStructure;
   const std::string* outerKey = mPlaceKey;
-  openStructure(structure);
+  openStructure(structure, record);
   for (const ZRXStructure::KeyValue& entry : structure->value()) {
     writeKey(entry.key());
     writeValue(entry.value());
   }
   --mIndent;
   writeIndent();
-  mOutput += "}\n";
+  put("}\n");
   mPlaceStructure = outerStructure;
   mPlaceKey = outerKey;
   leaveLevel();
@@ -338,7 +371,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeRepeatedList(const ZRXList* list) 
   fail(describe("list", list) + " is reached a second time " + place() +
        "; a list can stand in one place only");
   writeIndent();
-  mOutput += "[ ]\n";
+  put("[ ]\n");
 }
 
 ZRX_OUT_OF_LINE bool VisitorExportToZRT::openList(const ZRXList* list) {
@@ -347,21 +380,21 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::openList(const ZRXList* list) {
     writeIndent();
     if (!list->tag().empty()) {
       writeTag(list);
-      mOutput += ' ';
+      put(' ');
     }
-    mOutput += "[ ]\n";
+    put("[ ]\n");
     return false;
   }
   if (!list->tag().empty()) {
     writeIndent();
     writeTag(list);
-    mOutput += '\n';
+    put('\n');
   } else if (mSkipIndent) {
     mSkipIndent = false;
-    mOutput += '\n';
+    put('\n');
   }
   writeIndent();
-  mOutput += "[\n";
+  put("[\n");
   ++mIndent;
   return true;
 }
@@ -377,7 +410,7 @@ void VisitorExportToZRT::visitList(ZRXList* list) {
     for (const ZRXValue& element : list->value()) writeValue(element);
     --mIndent;
     writeIndent();
-    mOutput += "]\n";
+    put("]\n");
   }
   leaveLevel();
 }
@@ -393,24 +426,22 @@ void VisitorExportToZRT::visitArray(ZRXArrayReal* array) {
   writeIndent();
   if (!array->tag().empty()) {
     writeTag(array);
-    mOutput += ' ';
+    put(' ');
   }
-  mOutput += "( ";
-  reserveForNumbers(mOutput, values.data(), values.size());
-  appendNumbers(mOutput, values.data(), values.size(), ' ');
-  mOutput += ")\n";
+  put("( ");
+  appendNumbers(values.data(), values.size(), ' ');
+  put(")\n");
 }
 
 void VisitorExportToZRT::visitArray(ZRXArrayInteger* array) {
   writeIndent();
   if (!array->tag().empty()) {
     writeTag(array);
-    mOutput += ' ';
+    put(' ');
   }
-  mOutput += "( ";
-  reserveForNumbers(mOutput, array->value().data(), array->value().size());
-  appendNumbers(mOutput, array->value().data(), array->value().size(), ' ');
-  mOutput += ")\n";
+  put("( ");
+  appendNumbers(array->value().data(), array->value().size(), ' ');
+  put(")\n");
 }
 
 void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
@@ -424,11 +455,15 @@ void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
          " holds a CR, which the reader would turn into a line end (LF)");
   }
   if (!block->tag().empty()) writeTag(block);
-  mOutput += '\n';
+  put('\n');
   writeIndent();
-  mOutput += "{<\n";
-  appendEscapedRawtext(mOutput, text);
-  mOutput += ">}\n";
+  put("{<\n");
+  if (text.find(">}") == std::string::npos) {
+    put(text);
+  } else {
+    put(escapeRawtext(text));
+  }
+  put(">}\n");
 }
 
 void VisitorExportToZRT::writeIDValue(const std::string& id) {
@@ -446,20 +481,20 @@ void VisitorExportToZRT::writeIDValue(const std::string& id) {
     }
   }
   writeIndent();
-  mOutput += id;
-  mOutput += '\n';
+  put(id);
+  put('\n');
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
   switch (value.type()) {
     case ZRXValue::Bool:
       writeIndent();
-      mOutput += value.getBool() ? "true\n" : "false\n";
+      put(value.getBool() ? "true\n" : "false\n");
       break;
     case ZRXValue::Integer: {
       writeIndent();
       int64_t number = value.getInteger();
-      appendNumbers(mOutput, &number, 1, '\n');
+      appendNumbers(&number, 1, '\n');
       break;
     }
     case ZRXValue::Real: {
@@ -469,7 +504,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
              "; the text format has no form for a real that is not finite");
       }
       writeIndent();
-      appendNumbers(mOutput, &number, 1, '\n');
+      appendNumbers(&number, 1, '\n');
       break;
     }
     case ZRXValue::String: {
@@ -477,9 +512,13 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
       if (text.find('\0') != std::string::npos)
         fail("string " + place() + " holds a NUL byte, which the text format cannot carry");
       writeIndent();
-      mOutput += '"';
-      appendEscapedString(mOutput, text);
-      mOutput += "\"\n";
+      put('"');
+      if (hasEscapes(text)) {
+        put(escapeString(text));
+      } else {
+        put(text);
+      }
+      put("\"\n");
       break;
     }
     case ZRXValue::Identifier: {
@@ -490,8 +529,8 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
         fail("identifier value " + quote(text) + " " + place() + " is not a valid identifier");
       }
       writeIndent();
-      mOutput += text;
-      mOutput += '\n';
+      put(text);
+      put('\n');
       break;
     }
     case ZRXValue::ID:
@@ -503,7 +542,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     default:
       // A Structure value without a node (a linked "#NULL") names no structure.
       writeIndent();
-      mOutput += "#NULL\n";
+      put("#NULL\n");
       break;
   }
 }

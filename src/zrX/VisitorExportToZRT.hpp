@@ -29,10 +29,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "zrCore/VirtualFile.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/Visitor.hpp"
@@ -66,16 +69,28 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // structure whose ID is neither empty nor "#NULL" gets its ID member. Not owned.
   void setIDSet(const IDCountMap* ids) { mIDSet = ids; }
 
+  // Follows `counter`'s walk (recordFirstVisits) over the same tree: the writer then keeps no
+  // visited set, and takes from the counter which IDs to write. `counter` must outlive the walk.
+  void followCounter(const VisitorIDCounter& counter) {
+    follow(&counter.firstVisits());
+    mCounter = &counter;
+  }
+
   // Replaces the text with the header "ZRX version=101 encoding=ascii" and one empty line. Call
   // once, before the first structure.
   void writeHeader();
 
-  // The text built so far.
-  const std::string& text() const { return mOutput; }
+  // The text built so far (a copy, assembled on each call).
+  const std::string& text() const;
+  // Hands the text to `file` piece by piece, without assembling it; false when the file took
+  // fewer bytes than given.
+  bool writeTo(zr::VirtualFile* file) const;
+  // Its size in bytes.
+  size_t textSize() const;
 
   // Plain appends to the text (not virtual: nothing writes around them).
-  void append(const char* text) { mOutput += text; }
-  void append(const std::string& text) { mOutput += text; }
+  void append(const char* text) { put(std::string_view(text)); }
+  void append(const std::string& text) { put(text); }
   // Writes the current indentation (one tab per level), or nothing once right after "key = ".
   void writeIndent();
 
@@ -103,8 +118,10 @@ class ZRX_API VisitorExportToZRT : public Visitor {
  private:
   void writeTag(const ZRXTaggedValue* node);
   void writeStructureReference(const ZRXStructure* structure);
-  // Tag, "{" and the ID member; makes `structure` the place of messages.
-  void openStructure(const ZRXStructure* structure);
+  // Tag, "{" and the ID member; makes `structure` the place of messages. `record` is the
+  // structure's place in the followed counter's record, or kNotRecorded.
+  void openStructure(const ZRXStructure* structure, size_t record);
+  static constexpr size_t kNotRecorded = SIZE_MAX;
   void writeKey(const std::string& key);
   void writeRepeatedList(const ZRXList* list);
   // Tag and "[" (true), or the whole empty list (false).
@@ -117,8 +134,38 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   std::string place() const;
   void fail(const std::string& what);
 
-  std::string mOutput;
+  // The text is kept in chunks that fill in turn (no piece is ever moved to grow it); the last
+  // chunk's room runs from mCursor to mLimit.
+  char* room(size_t count) {
+    if (static_cast<size_t>(mLimit - mCursor) < count) makeRoom(count);
+    return mCursor;
+  }
+  void makeRoom(size_t count);
+  void put(char c) {
+    *room(1) = c;
+    ++mCursor;
+  }
+  void put(std::string_view text) {
+    std::memcpy(room(text.size()), text.data(), text.size());
+    mCursor += text.size();
+  }
+  template <class T>
+  void appendNumbers(const T* values, size_t count, char separator);
+  // Closes the last chunk at the cursor.
+  void sealChunk() const;
+
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+    mutable size_t used = 0;
+  };
+  std::vector<Chunk> mChunks;
+  char* mCursor = nullptr;
+  char* mLimit = nullptr;
+  mutable std::string mText;  // text()'s copy
+
   const IDCountMap* mIDSet = nullptr;
+  const VisitorIDCounter* mCounter = nullptr;
   int32_t mIndent = 0;
   bool mSkipIndent = false;
   // Where the walk stands, for messages: the innermost structure and its member being written.
