@@ -12,12 +12,13 @@ SharedText* SharedText::make(std::string_view text) { return new SharedText(text
 namespace {
 
 // This thread's shared texts of C string constants, direct-mapped by address. Each slot holds a
-// reference; they are released when the thread ends.
+// reference of its own and a batch taken in advance, handed out one by one (no atomic operation
+// for most uses); what is left is given back when the slot is reused or the thread ends.
 class ConstantCache {
  public:
   ~ConstantCache() {
     for (Slot& slot : mSlots)
-      if (slot.text) slot.text->release();
+      if (slot.text) slot.text->release(slot.ahead + 1);
   }
 
   SharedText* get(const char* constant) {
@@ -26,19 +27,26 @@ class ConstantCache {
     // The address alone is not enough: a buffer may hold another text by now.
     if (slot.address != constant || std::strcmp(slot.text->text().c_str(), constant) != 0) {
       SharedText* fresh = SharedText::make(constant);
-      if (slot.text) slot.text->release();
+      if (slot.text) slot.text->release(slot.ahead + 1);
       slot.address = constant;
       slot.text = fresh;
+      slot.ahead = 0;
     }
-    slot.text->retain();
+    if (slot.ahead == 0) {
+      slot.text->retain(kBatch);
+      slot.ahead = kBatch;
+    }
+    --slot.ahead;
     return slot.text;
   }
 
  private:
   static constexpr int kBits = 7;
+  static constexpr int32_t kBatch = 1 << 16;
   struct Slot {
     const char* address = nullptr;
     SharedText* text = nullptr;
+    int32_t ahead = 0;
   };
   Slot mSlots[1 << kBits];
 };
