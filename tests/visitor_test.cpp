@@ -242,3 +242,120 @@ TEST(IDCounterDeathTest, WalkingWithoutAMapFailsTheCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+// The counter a writer follows (recorded, IDs counted afterwards) and the ordinary one must agree:
+// the same failure, and, when there is none, for every recorded node the same answer to "is its
+// ID written".
+struct BothCounts {
+  IDCountMap ordinaryIDs, deferredIDs;
+  VisitorIDCounter ordinary, deferred;
+  BothCounts(const std::vector<ZRXStructure*>& roots, int maxDepth) {
+    ordinary.setIDSet(&ordinaryIDs);
+    ordinary.setMaxDepth(maxDepth);
+    ordinary.recordFirstVisits();
+    deferred.setIDSet(&deferredIDs);
+    deferred.setMaxDepth(maxDepth);
+    deferred.recordFirstVisits();
+    deferred.deferIDCounting();
+    for (ZRXStructure* root : roots) {
+      root->acceptVisitor(&ordinary);
+      root->acceptVisitor(&deferred);
+    }
+    deferred.finish();
+  }
+};
+
+ref<ZRXStructure> holding(const char* tag, const char* id,
+                          const std::vector<std::pair<const char*, ZRXValue>>& entries) {
+  ref<ZRXStructure> s = makeStructure(tag, id);
+  for (const auto& [key, value] : entries) *s << key << value;
+  return s;
+}
+
+ZRXValue structureValue(const ref<ZRXStructure>& s) { return ZRXValue::makeStructure(s.get()); }
+
+}  // namespace
+
+TEST(IDCounter, CountingAfterTheWalkAgreesWithCountingOnTheWay) {
+  zrtest::LogCapture log;
+  struct Case {
+    const char* name;
+    std::vector<ref<ZRXStructure>> roots;
+    int maxDepth = kDefaultMaxDepth;
+  };
+  std::vector<Case> cases;
+  {
+    // Shared structures with and without ID values naming them, one not shared.
+    ref<ZRXStructure> shared = holding("<S>", "#s", {});
+    ref<ZRXStructure> named = holding("<N>", "#n", {});
+    ref<ZRXStructure> alone = holding("<A>", "#a", {});
+    cases.push_back({"sharing",
+                     {holding("<Root>", "#root",
+                              {{"x", structureValue(shared)},
+                               {"y", structureValue(shared)},
+                               {"n", structureValue(named)},
+                               {"r", ZRXValue::makeID("#n")},
+                               {"a", structureValue(alone)}})}});
+  }
+  {
+    // Two IDs carried twice each: the walk meets the second "#a" first.
+    cases.push_back({"duplicates",
+                     {holding("<Root>", "#NULL",
+                              {{"p", structureValue(holding("<P>", "#b", {}))},
+                               {"q", structureValue(holding("<Q>", "#a", {}))},
+                               {"r", structureValue(holding("<R>", "#a", {}))},
+                               {"s", structureValue(holding("<S>", "#b", {}))}})}});
+  }
+  {
+    // A structure without an ID reached twice before a duplicate, and after one.
+    ref<ZRXStructure> plain = holding("<Plain>", "#NULL", {});
+    cases.push_back({"plain first",
+                     {holding("<Root>", "#NULL",
+                              {{"a", structureValue(plain)},
+                               {"b", structureValue(plain)},
+                               {"c", structureValue(holding("<C>", "#d", {}))},
+                               {"d", structureValue(holding("<D>", "#d", {}))}})}});
+    ref<ZRXStructure> later = holding("<Later>", "#NULL", {});
+    cases.push_back({"duplicate first",
+                     {holding("<Root>", "#NULL",
+                              {{"c", structureValue(holding("<C>", "#d", {}))},
+                               {"d", structureValue(holding("<D>", "#d", {}))},
+                               {"a", structureValue(later)},
+                               {"b", structureValue(later)}})}});
+  }
+  {
+    // A list reached twice after a duplicate; nesting beyond the limit before one.
+    ref<ZRXList> list(new ZRXList("<L>"));
+    cases.push_back({"list",
+                     {holding("<Root>", "#NULL",
+                              {{"c", structureValue(holding("<C>", "#d", {}))},
+                               {"d", structureValue(holding("<D>", "#d", {}))},
+                               {"l", ZRXValue::makeList(list.get())},
+                               {"m", ZRXValue::makeList(list.get())}})}});
+    cases.push_back({"deep",
+                     {holding("<Root>", "#NULL",
+                              {{"deep", structureValue(nested(6))},
+                               {"c", structureValue(holding("<C>", "#d", {}))},
+                               {"d", structureValue(holding("<D>", "#d", {}))}})},
+                     4});
+  }
+  {
+    // Duplicates across two top-level structures, and a top-level one carrying an ID.
+    ref<ZRXStructure> first = holding("<First>", "#t", {{"x", ZRXValue::makeID("#t")}});
+    cases.push_back({"top level", {first, holding("<Second>", "#t", {})}});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<ZRXStructure*> roots;
+    for (const ref<ZRXStructure>& root : c.roots) roots.push_back(root.get());
+    const BothCounts both(roots, c.maxDepth);
+    EXPECT_EQ(both.deferred.failure(), both.ordinary.failure());
+    if (both.ordinary.failed()) continue;  // no writer follows a failed count
+    ASSERT_EQ(both.deferred.firstVisits(), both.ordinary.firstVisits());
+    for (size_t record = 0; record < both.ordinary.firstVisits().size(); ++record)
+      EXPECT_EQ(both.deferred.isReferencedRecord(record), both.ordinary.isReferencedRecord(record))
+          << "record " << record;
+  }
+}

@@ -24,7 +24,7 @@ class TopLevelCounter : public VisitorIDCounter {
  public:
   void countTopLevel(ZRXStructure* structure) {
     if (wasReached(structure)) {
-      recordFailure(
+      recordWalkFailure(
           "VisitorIDCounter: top-level structure " +
           (structure->tag().empty() ? std::string("untagged") : "'" + structure->tag() + "'") +
           " is reached before; it cannot stand at the top level again.");
@@ -141,10 +141,12 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   counter.setMaxDepth(maxDepth);
   counter.setIDSet(&ids);
   counter.recordFirstVisits();  // the writer follows this walk
+  counter.deferIDCounting();
   for (const zr::ref<ZRXStructure>& structure : topLevel) {
     ZR_CHECK(structure);
     counter.countTopLevel(structure.get());
   }
+  counter.finish();
   if (counter.failed()) {
     result.status = WriteStatus::Refused;
     result.message = counter.failure();

@@ -1,5 +1,7 @@
 #include "zrX/Visitor.hpp"
 
+#include <algorithm>
+
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
 
@@ -43,6 +45,10 @@ std::string describe(const ZRXTaggedValue* node) {
 
 void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
   ZR_CHECK(mIDSet);
+  if (mDeferred) {
+    visitDeferred(structure);
+    return;
+  }
   if (hasOwnID(structure)) {
     // The ID's entry tells whether the structure was met before: it names the structure that
     // first carried the ID.
@@ -78,8 +84,98 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
   leaveLevel();
 }
 
+void VisitorIDCounter::noteWalkFailure() {
+  if (mDeferred && mFailureAt == SIZE_MAX && failed()) mFailureAt = mCarriers.size();
+}
+
+void VisitorIDCounter::recordWalkFailure(const std::string& message) {
+  recordFailure(message);
+  noteWalkFailure();
+}
+
+void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
+  const bool ownID = hasOwnID(structure);
+  size_t record = SIZE_MAX;
+  if (isGuarded(structure)) {
+    bool inserted = false;
+    const uint32_t number = mVisitedObjects.insert(structure, &inserted);
+    if (!inserted) {
+      ++mReach[number];
+      if (!ownID) {
+        recordWalkFailure("VisitorIDCounter: structure " + describe(structure) +
+                          " without an ID is reached a second time; only a structure with an "
+                          "ID can be shared.");
+      }
+      return;
+    }
+    record = number;
+    noteFirstVisit(structure);
+    mReach.push_back(1);
+  }
+  if (ownID) mCarriers.emplace_back(structure, record);
+  if (!enterLevel("VisitorIDCounter", structure)) {
+    noteWalkFailure();
+    return;
+  }
+  for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
+  leaveLevel();
+}
+
+void VisitorIDCounter::finish() {
+  if (!mDeferred) return;
+  // Duplicate IDs: sorted by hash, equal IDs stand together. The walk would have reported the
+  // second carrier of an ID that it met first, naming the first carrier.
+  std::vector<std::pair<uint64_t, size_t>> keys;
+  keys.reserve(mCarriers.size());
+  for (size_t i = 0; i < mCarriers.size(); ++i)
+    keys.emplace_back(TextIndex::hash(mCarriers[i].first->uid()), i);
+  std::sort(keys.begin(), keys.end());
+  size_t duplicate = SIZE_MAX, owner = SIZE_MAX;
+  for (size_t run = 0; run < keys.size();) {
+    size_t end = run + 1;
+    while (end < keys.size() && keys[end].first == keys[run].first) ++end;
+    // Within a run of equal hashes (almost always one ID), each carrier against the first one
+    // before it with the same text.
+    for (size_t i = run + 1; i < end; ++i) {
+      const size_t carrier = keys[i].second;
+      if (carrier >= duplicate) continue;
+      for (size_t j = run; j < i; ++j) {
+        if (mCarriers[keys[j].second].first->uid() == mCarriers[carrier].first->uid()) {
+          duplicate = carrier;
+          owner = keys[j].second;  // the smallest place: runs are sorted by place too
+          break;
+        }
+      }
+    }
+    run = end;
+  }
+  if (duplicate != SIZE_MAX && duplicate < mFailureAt) {
+    const ZRXStructure* first = mCarriers[owner].first;
+    const ZRXStructure* second = mCarriers[duplicate].first;
+    replaceFailure("VisitorIDCounter: structures " + describe(first) + " and " + describe(second) +
+                   " carry the same ID '" + second->uid() +
+                   "'; an ID can name one structure only.");
+  }
+
+  // Which records need their ID written: reached twice, or named by an ID value.
+  mReferenced.assign(mReach.size(), false);
+  for (const auto& [structure, record] : mCarriers) {
+    const uint32_t reach = record == SIZE_MAX ? 1 : mReach[record];
+    if (mIDValues > 0) {
+      (*mIDSet)[structure->uid()] += static_cast<int32_t>(reach);
+    } else if (record != SIZE_MAX) {
+      mReferenced[record] = reach > 1;
+    }
+  }
+  if (mIDValues > 0) {
+    for (const auto& [structure, record] : mCarriers) {
+      if (record != SIZE_MAX) mReferenced[record] = *mIDSet->find(structure->uid()) > 1;
+    }
+  }
+}
+
 bool VisitorIDCounter::wasReached(const ZRXStructure* structure) const {
-  if (!hasOwnID(structure)) return wasVisited(structure);
+  if (mDeferred || !hasOwnID(structure)) return wasVisited(structure);
   const uint32_t number = mIDSet ? mIDSet->numberIfPresent(structure->uid()) : TextIndex::kNone;
   if (number == TextIndex::kNone) return false;
   return (number < mOwners.size() && mOwners[number] == structure) || wasVisited(structure);
@@ -90,13 +186,20 @@ void VisitorIDCounter::visitList(ZRXList* list) {
   if (isGuarded(list)) {
     if (isVisitedIfShared(list)) {
       zr::Log::warning("VisitorIDCounter: cycle detected on ZRXList.\n");
-      recordFailure("VisitorIDCounter: list " + describe(list) +
-                    " is reached a second time; a list can stand in one place only.");
+      recordWalkFailure("VisitorIDCounter: list " + describe(list) +
+                        " is reached a second time; a list can stand in one place only.");
       return;
     }
-    if (recording()) mRecordIDs.push_back(TextIndex::kNone);
+    if (mDeferred) {
+      mReach.push_back(1);
+    } else if (recording()) {
+      mRecordIDs.push_back(TextIndex::kNone);
+    }
   }
-  if (!enterLevel("VisitorIDCounter", list)) return;
+  if (!enterLevel("VisitorIDCounter", list)) {
+    noteWalkFailure();
+    return;
+  }
   for (const ZRXValue& element : list->value()) walkValue(element);
   leaveLevel();
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zrX/Export.hpp"
@@ -94,6 +95,8 @@ class ZRX_API Visitor : public zr::Object {
  protected:
   // Keeps `message` unless a failure was recorded before.
   void recordFailure(const std::string& message);
+  // Replaces the failure recorded (or records one).
+  void replaceFailure(const std::string& message) { mFailure = message; }
 
   // Call on entering a structure or a list: false (and a recorded failure naming `who`) when the
   // node lies deeper than maxDepth(); pair every true answer with leaveLevel().
@@ -140,9 +143,20 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // With recordFirstVisits: whether the node at place `record` of firstVisits() is a structure
   // whose ID was counted twice or more (so a text writer writes the ID).
   bool isReferencedRecord(size_t record) const {
+    if (mDeferred) return mReferenced[record];
     const uint32_t number = mRecordIDs[record];
     return number != TextIndex::kNone && mIDSet->countOf(number) > 1;
   }
+
+  // For a counter whose walk a writer follows (writeStructures), with recordFirstVisits: the walk
+  // does not count structure IDs in the map as it goes (a hash lookup per structure) but how often
+  // it reaches each structure it records, and finish() checks the IDs for duplicates afterwards
+  // by sorting them, filling the map only when ID values need it. failure(), idValues() and
+  // isReferencedRecord() then say what the ordinary walk says; the map holds the counts of ID
+  // values, and of structure IDs only when there are ID values.
+  void deferIDCounting() { mDeferred = true; }
+  // Ends a deferred count; call once, after the last walk.
+  void finish();
   // The number of ID values met.
   size_t idValues() const { return mIDValues; }
 
@@ -151,8 +165,15 @@ class ZRX_API VisitorIDCounter : public Visitor {
   void visitArray(ZRXArrayReal*) override {}
   void visitArray(ZRXArrayInteger*) override {}
 
+ protected:
+  // recordFailure for the deferred count: it notes where in the walk the failure came, so that
+  // finish() can tell whether a duplicate ID came before it.
+  void recordWalkFailure(const std::string& message);
+
  private:
   void walkValue(const ZRXValue& value);
+  void visitDeferred(ZRXStructure* structure);
+  void noteWalkFailure();
 
   IDCountMap* mIDSet = nullptr;
   // By the number of each ID in the map: the structure that carries it, to tell a shared
@@ -162,6 +183,15 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // without an ID).
   std::vector<uint32_t> mRecordIDs;
   size_t mIDValues = 0;
+
+  // The deferred count: the arrivals at each recorded node, the structures with an ID in the order
+  // they were first reached (with their place in the record, or SIZE_MAX), where the first failure
+  // of the walk came among them, and which records need their ID written.
+  bool mDeferred = false;
+  std::vector<uint32_t> mReach;
+  std::vector<std::pair<const ZRXStructure*, size_t>> mCarriers;
+  size_t mFailureAt = SIZE_MAX;
+  std::vector<bool> mReferenced;
 };
 
 }  // namespace zrX
