@@ -95,6 +95,7 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
     file->close();
     zr::ref<ParserZRT> text = new ParserZRT;
     text->setMaxDepth(options.maxDepth);
+    text->setLinkWhileReading(options.link);
     text->tokenizer()->attachFile(file);
     parser = text;
     parsed = text->parse();
@@ -102,6 +103,7 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
   } else if (format == Format::ZRB) {
     zr::ref<ParserZRB> binary = new ParserZRB;
     binary->setMaxDepth(options.maxDepth);
+    binary->setLinkWhileReading(options.link);
     binary->setInputFile(file);
     parser = binary;
     parsed = binary->parse();

@@ -1,5 +1,6 @@
 #include "zrX/Parser.hpp"
 
+#include "zrX/Cycles.hpp"
 #include "zrX/VisitorLinker.hpp"
 
 namespace zrX {
@@ -26,10 +27,66 @@ bool Parser::link() {
   return link(nodes, mMaxDepth);
 }
 
+Parser::~Parser() {
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  for (zr::ref<ZRXStructure>& structure : mStructures) roots.emplace_back(std::move(structure));
+  mStructures.clear();
+  for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
+  mMetadata.clear();
+  if (!roots.empty()) dropAndBreakCycles(roots);
+}
+
 void Parser::forgetRecords() {
   std::vector<RecordedTop>().swap(mRecordedTops);
   std::vector<ZRXStructure*>().swap(mRecordedStructures);
   std::vector<RecordedIDValue>().swap(mRecordedIDValues);
+  mReadMap = LinkMap();
+  mConflictWhileReading = false;
+  mReadingMetadata = false;
+}
+
+void Parser::declareWhileReading(ZRXStructure* structure) {
+  if (!mLinkWhileReading || mReadingMetadata || mConflictWhileReading) return;
+  const std::string& id = structure->uid();
+  if (id == "#NULL") return;
+  if (mReadMap.insert(id, structure) != structure) mConflictWhileReading = true;
+}
+
+bool Parser::linkWhileReading(ZRXValue& value, std::string_view id) {
+  if (!mLinkWhileReading || mReadingMetadata || mConflictWhileReading) return false;
+  if (id == "#NULL") {
+    value.setStructure(nullptr);
+    return true;
+  }
+  ZRXStructure* target = mReadMap.find(id);
+  if (!target) return false;
+  value.setStructure(target);
+  return true;
+}
+
+void Parser::abandonRead(zr::ref<ZRXStructure>* failing) {
+  undoLinksWhileReading();
+  forgetRecords();
+  if (!failing || !*failing) return;
+  std::vector<zr::ref<ZRXTaggedValue>> roots;
+  roots.emplace_back(std::move(*failing));
+  dropAndBreakCycles(roots);
+}
+
+ZRXValue& Parser::recordedValue(const RecordedIDValue& record) const {
+  return (record.index & kInList)
+             ? static_cast<ZRXList*>(record.owner)->value()[record.index & ~kInList]
+             : static_cast<ZRXStructure*>(record.owner)->value()[record.index].value();
+}
+
+void Parser::undoLinksWhileReading() {
+  for (RecordedIDValue& record : mRecordedIDValues) {
+    if (!record.linked) continue;
+    ZRXValue& value = recordedValue(record);
+    const ZRXStructure* target = value.getStructure();
+    value.setID(target ? target->uid() : kNullID);
+    record.linked = false;
+  }
 }
 
 bool Parser::linkParsed() {
@@ -51,36 +108,43 @@ bool Parser::linkParsed() {
     }
   }
   if (kept != mStructures.size()) {
-    // Not (only) what the last parse built: walk the tree.
+    // Not (only) what the last parse built: walk the tree, as it was read.
+    undoLinksWhileReading();
     forgetRecords();
     return link();
   }
 
-  // The mapper's pass: every structure in the order of a walk.
+  // Without a duplicate ID, the IDs declared while reading are all the IDs of the document's
+  // tree (the metadata aside), whatever the order they came in: the mapper's pass is done.
+  // Otherwise the mapper's pass, over every structure in the order of a walk, tells which.
   LinkMap map;
-  map.reserve(mRecordedStructures.size());
-  VisitorLinkMapper mapper(&map);
-  for (const Range& range : ranges)
-    for (size_t i = range.structuresBegin; i < range.structuresEnd; ++i)
-      mapper.declareID(mRecordedStructures[i]);
-  bool linked = mapper.error() == 0;
-  if (linked) {
-    // The linker's pass: every ID value in the order of a walk.
-    VisitorLinker linker(&map);
-    for (const Range& range : ranges) {
-      for (size_t i = range.idValuesBegin; i < range.idValuesEnd; ++i) {
-        const RecordedIDValue& record = mRecordedIDValues[i];
-        ZRXValue& value =
-            (record.index & kInList)
-                ? static_cast<ZRXList*>(record.owner)->value()[record.index & ~kInList]
-                : static_cast<ZRXStructure*>(record.owner)->value()[record.index].value();
-        value.setStructure(linker.link(value.getID()));
-      }
+  const bool mapped = mLinkWhileReading && !mConflictWhileReading;
+  if (mapped) {
+    map = std::move(mReadMap);
+  } else {
+    undoLinksWhileReading();
+    map.reserve(mRecordedStructures.size());
+    VisitorLinkMapper mapper(&map);
+    for (const Range& range : ranges)
+      for (size_t i = range.structuresBegin; i < range.structuresEnd; ++i)
+        mapper.declareID(mRecordedStructures[i]);
+    if (mapper.error()) {
+      forgetRecords();
+      return false;
     }
-    linked = linker.error() == 0;
+  }
+  // The linker's pass: every ID value not linked yet, in the order of a walk.
+  VisitorLinker linker(&map);
+  for (const Range& range : ranges) {
+    for (size_t i = range.idValuesBegin; i < range.idValuesEnd; ++i) {
+      const RecordedIDValue& record = mRecordedIDValues[i];
+      if (record.linked) continue;
+      ZRXValue& value = recordedValue(record);
+      value.setStructure(linker.link(value.getID()));
+    }
   }
   forgetRecords();
-  return linked;
+  return linker.error() == 0;
 }
 
 bool Parser::link(const std::vector<zr::ref<ZRXTaggedValue>>& nodes, int maxDepth) {

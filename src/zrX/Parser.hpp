@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zrX/Export.hpp"
+#include "zrX/IDMaps.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/Visitor.hpp"
 
@@ -28,6 +30,8 @@ class ZRX_API Parser : public zr::Object {
   ZR_DECLARE_TYPE()
  public:
   Parser() = default;
+  // Breaks the cycles of the structures still held (links made while reading may have made some).
+  ~Parser() override;
 
   // Reads and checks the header: sets version() and encoding() (reset to 0 and empty first).
   virtual bool parseHeader() = 0;
@@ -45,6 +49,13 @@ class ZRX_API Parser : public zr::Object {
   // The two-pass linking over a list of top-level nodes, refusing nesting beyond `maxDepth`.
   static bool link(const std::vector<zr::ref<ZRXTaggedValue>>& nodes,
                    int maxDepth = kDefaultMaxDepth);
+  // Lets the reader link each ID value to the structure it names as it reads, when that structure
+  // was read already (most references point back); linkParsed() then links the rest. Off by
+  // default: then parse() leaves every reference an ID value. A document with a duplicate ID, or
+  // anything linkParsed() cannot vouch for, is linked from the records as if nothing had been
+  // linked on the way (the links made are undone first), so results and messages do not change.
+  void setLinkWhileReading(bool on) { mLinkWhileReading = on; }
+
   // link() for the tree the last parse() built, by what the reader recorded while building it
   // (every structure and every ID value, in the order the linking walks meet them), so no walk of
   // the tree is needed: the same result and the same messages, in the same order. Forgets the
@@ -68,13 +79,25 @@ class ZRX_API Parser : public zr::Object {
     mRecordedTops.push_back({structure, mRecordedStructures.size(), mRecordedIDValues.size()});
   }
   void recordStructure(ZRXStructure* structure) { mRecordedStructures.push_back(structure); }
-  void recordIDValue(ZRXStructure* owner, size_t index) {
-    mRecordedIDValues.push_back({owner, index});
+  // `linked`: linkWhileReading made it a Structure value already.
+  void recordIDValue(ZRXStructure* owner, size_t index, bool linked) {
+    mRecordedIDValues.push_back({owner, index, linked});
   }
-  void recordIDValue(ZRXList* owner, size_t index) {
-    mRecordedIDValues.push_back({owner, index | kInList});
+  void recordIDValue(ZRXList* owner, size_t index, bool linked) {
+    mRecordedIDValues.push_back({owner, index | kInList, linked});
   }
   void forgetRecords();
+
+  // Linking while reading. The readers say where the metadata starts and ends (it is not linked),
+  // declare each structure as soon as its ID is known, and offer each ID value to
+  // linkWhileReading before they make it one: true when it became a Structure value instead.
+  void setReadingMetadata(bool metadata) { mReadingMetadata = metadata; }
+  void declareWhileReading(ZRXStructure* structure);
+  bool linkWhileReading(ZRXValue& value, std::string_view id);
+  // After a failed read: turns what was linked while reading back into ID values (so a failed
+  // parse gives what it gave before), forgets the records and drops the top-level structure that
+  // failed (may be null), with the cycles its links made.
+  void abandonRead(zr::ref<ZRXStructure>* failing);
 
   std::string mEncoding;
   uint16_t mVersion = 0;
@@ -92,10 +115,18 @@ class ZRX_API Parser : public zr::Object {
   struct RecordedIDValue {
     ZRXTaggedValue* owner;
     size_t index;  // with kInList when the owner is a list
+    bool linked;   // by linkWhileReading
   };
+  ZRXValue& recordedValue(const RecordedIDValue& record) const;
+  // Turns the values linked while reading back into ID values.
+  void undoLinksWhileReading();
   std::vector<RecordedTop> mRecordedTops;
   std::vector<ZRXStructure*> mRecordedStructures;
   std::vector<RecordedIDValue> mRecordedIDValues;
+  bool mLinkWhileReading = false;
+  bool mReadingMetadata = false;
+  bool mConflictWhileReading = false;  // a duplicate ID: linking goes by the records alone
+  LinkMap mReadMap;                    // the IDs declared while reading
 };
 
 }  // namespace zrX

@@ -297,6 +297,7 @@ bool ParserZRB::parse() {
     if (code != ChunkStructure) {
       zr::Log::error(zr::Say("Error parsing binary file at offset %n. Expected chunk structure.\n")
                      << static_cast<long long>(offset()));
+      abandonRead(nullptr);
       return false;
     }
     zr::ref<ZRXStructure> structure(new ZRXStructure(nullptr, 0));
@@ -313,6 +314,7 @@ bool ParserZRB::parse() {
       const int64_t at = mFailOffset >= 0 ? mFailOffset : offset();
       zr::Log::error(zr::Say("Error parsing binary file at offset %n.\n")
                      << static_cast<long long>(at));
+      abandonRead(&structure);
       return false;
     }
     mStructures.push_back(structure);
@@ -342,6 +344,8 @@ bool ParserZRB::readStructure(ZRXStructure* structure) {
   std::string_view id;
   if (!readTag(structure) || !readStringView(&id)) return false;
   structure->setID(id);
+  if (mDepth == 1) setReadingMetadata(structure->tag() == "<Metadata>");
+  declareWhileReading(structure);
   if (!readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 3)) return false;
@@ -356,8 +360,10 @@ bool ParserZRB::readStructure(ZRXStructure* structure) {
     TextRef key;
     if (!readShared(&key)) return false;
     entry.setKey(std::move(key));
+    mValueStructure = structure;
+    mValueList = nullptr;
+    mValueIndex = static_cast<size_t>(i);
     if (!readValue(&entry.value())) return false;
-    if (entry.value().type() == ZRXValue::ID) recordIDValue(structure, static_cast<size_t>(i));
   }
   return true;
 }
@@ -371,8 +377,9 @@ bool ParserZRB::readList(ZRXList* list) {
   elements.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
     elements.emplace_back();
+    mValueList = list;
+    mValueIndex = static_cast<size_t>(i);
     if (!readValue(&elements.back())) return false;
-    if (elements.back().type() == ZRXValue::ID) recordIDValue(list, static_cast<size_t>(i));
   }
   return true;
 }
@@ -435,7 +442,14 @@ bool ParserZRB::readText(ZRXValue* value, uint8_t code) {
   } else if (code == ChunkIdentifier) {
     value->setIdentifier(text);
   } else {
-    value->setID(text);
+    const bool linked = linkWhileReading(*value, text);
+    if (!linked) value->setID(text);
+    // The value stands where its owner's loop put the owner and index.
+    if (mValueList) {
+      recordIDValue(mValueList, mValueIndex, linked);
+    } else {
+      recordIDValue(mValueStructure, mValueIndex, linked);
+    }
   }
   return true;
 }

@@ -111,6 +111,10 @@ class ZRX_API ParserZRB : public Parser {
   int mDepth = 0;
   std::string mScratch;
   TextCache mTexts;
+  // Where the value being read stands: in the list, or else in the structure, at the index.
+  ZRXStructure* mValueStructure = nullptr;
+  ZRXList* mValueList = nullptr;
+  size_t mValueIndex = 0;
 };
 
 }  // namespace zrX

@@ -234,18 +234,22 @@ bool ParserZRT::parse() {
   for (;;) {
     const bool read = getToken();
     if (!read || mType == Token::TOKEN_EOF) {
+      if (!read) abandonRead(nullptr);
       parseMetadata();
       return read;
     }
     if (mType != Token::TOKEN_TAG) {
       zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
                      << mTokenizer->lineNumber() << std::string(text()));
+      abandonRead(nullptr);
       return false;
     }
     mPendingTag.assign(text().data(), text().size());
+    setReadingMetadata(mPendingTag == "<Metadata>");
     if (!getToken() || mType != Token::TOKEN_LEFT_BRACE) {
       zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
                      << mTokenizer->lineNumber() << std::string(text()));
+      abandonRead(nullptr);
       return false;
     }
     zr::ref<ZRXStructure> structure = new ZRXStructure(nullptr, 0);
@@ -255,6 +259,7 @@ bool ParserZRT::parse() {
     mDepth = 0;
     if (!parseStructure(structure.get())) {
       logParseError();
+      abandonRead(&structure);
       return false;
     }
     mStructures.push_back(std::move(structure));
@@ -288,15 +293,18 @@ namespace {
 template <class Item>
 class Gathering {
  public:
-  Gathering(std::deque<std::vector<Item>>& stacks, int depth) : mItems(level(stacks, depth)) {}
-  ~Gathering() { mItems.clear(); }  // what a failed read gathered is dropped here
+  Gathering(std::deque<std::vector<Item>>& stacks, int depth, std::vector<Item>& node)
+      : mItems(level(stacks, depth)), mNode(node) {}
+  // What a failed read gathered goes to the node too, so that dropping the failed document frees
+  // it with any cycles its links made.
+  ~Gathering() { moveIntoNode(); }
   Gathering(const Gathering&) = delete;
   Gathering& operator=(const Gathering&) = delete;
 
   std::vector<Item>& items() { return mItems; }
-  void moveInto(std::vector<Item>& out) {
-    out.reserve(out.size() + mItems.size());
-    for (Item& item : mItems) out.push_back(std::move(item));
+  void moveIntoNode() {
+    mNode.reserve(mNode.size() + mItems.size());
+    for (Item& item : mItems) mNode.push_back(std::move(item));
     mItems.clear();
   }
 
@@ -309,6 +317,7 @@ class Gathering {
   }
 
   std::vector<Item>& mItems;
+  std::vector<Item>& mNode;
 };
 
 }  // namespace
@@ -317,12 +326,12 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
   const LevelGuard level(mDepth);
   if (!enterLevel()) return false;
   takePendingTag(object);
-  Gathering<ZRXStructure::KeyValue> gathering(mEntryStacks, mDepth);
+  Gathering<ZRXStructure::KeyValue> gathering(mEntryStacks, mDepth, object->value());
   std::vector<ZRXStructure::KeyValue>& entries = gathering.items();
   for (;;) {
     if (!getToken()) return false;
     if (mType == Token::TOKEN_RIGHT_BRACE) {
-      gathering.moveInto(object->value());
+      gathering.moveIntoNode();
       return true;
     }
     if (mType != Token::TOKEN_IDENTIFIER) return false;
@@ -336,6 +345,7 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
       if (!getToken() || mType != Token::TOKEN_EQUALS) return false;
       if (!getToken() || mType != Token::TOKEN_ID) return false;
       object->setID(text());
+      declareWhileReading(object);
       continue;
     }
     if (isIDKeyInOtherCase(key)) return false;
@@ -351,8 +361,10 @@ bool ParserZRT::parseStructure(ZRXStructure* object) {
       if (!setPendingTag()) return false;
       if (!getToken()) return false;
     }
+    mValueStructure = object;
+    mValueList = nullptr;
+    mValueIndex = entries.size() - 1;
     if (!parseValue(entry.value())) return false;
-    if (entry.value().type() == ZRXValue::ID) recordIDValue(object, entries.size() - 1);
   }
 }
 
@@ -360,13 +372,13 @@ bool ParserZRT::parseList(ZRXList* list) {
   const LevelGuard level(mDepth);
   if (!enterLevel()) return false;
   takePendingTag(list);
-  Gathering<ZRXValue> gathering(mElementStacks, mDepth);
+  Gathering<ZRXValue> gathering(mElementStacks, mDepth, list->value());
   std::vector<ZRXValue>& elements = gathering.items();
   for (;;) {
     if (!getToken()) return false;
     if (mType == Token::TOKEN_RIGHT_BRACKET) {
       if (mPendingTag.empty()) {
-        gathering.moveInto(list->value());
+        gathering.moveIntoNode();
         return true;
       }
       logDanglingTag(mTokenizer->lineNumber(), mPendingTag);
@@ -380,8 +392,9 @@ bool ParserZRT::parseList(ZRXList* list) {
     elements.emplace_back();
     ZRXValue& value = elements.back();
     value.setLineNumber(mTokenizer->lineNumber());
+    mValueList = list;
+    mValueIndex = elements.size() - 1;
     if (!parseValue(value)) return false;
-    if (value.type() == ZRXValue::ID) recordIDValue(list, elements.size() - 1);
   }
 }
 
@@ -413,9 +426,17 @@ bool ParserZRT::parseValue(ZRXValue& value) {
     case Token::TOKEN_IDENTIFIER:
       value.setIdentifier(text());
       return true;
-    case Token::TOKEN_ID:
-      value.setID(text());
+    case Token::TOKEN_ID: {
+      const bool linked = linkWhileReading(value, text());
+      if (!linked) value.setID(text());
+      // The value stands where its owner's loop put the owner and index.
+      if (mValueList) {
+        recordIDValue(mValueList, mValueIndex, linked);
+      } else {
+        recordIDValue(mValueStructure, mValueIndex, linked);
+      }
       return true;
+    }
     case Token::TOKEN_BOOLEAN:
       value.setBool(text() == "true");
       return true;

@@ -85,6 +85,10 @@ class ZRX_API ParserZRT : public Parser {
   // The entries and elements of the nodes being read, one room per nesting level.
   std::deque<std::vector<ZRXStructure::KeyValue>> mEntryStacks;
   std::deque<std::vector<ZRXValue>> mElementStacks;
+  // Where the value being read stands: in the list, or else in the structure, at the index.
+  ZRXStructure* mValueStructure = nullptr;
+  ZRXList* mValueList = nullptr;
+  size_t mValueIndex = 0;
   // The numbers of the array being read.
   std::vector<int64_t> mIntegerScratch;
   std::vector<double> mRealScratch;
