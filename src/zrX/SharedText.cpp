@@ -73,11 +73,23 @@ TextRef TextCache::handOut(Entry& entry) {
 }
 
 TextRef TextCache::get(std::string_view text) {
-  if (mLast != TextIndex::kNone && mIndex.text(mLast) == text) return handOut(mTexts[mLast]);
+  uint32_t* recent = nullptr;
+  if (!text.empty() && text.size() <= kRecentLength) {
+    const size_t slot = (text.size() * 31 + static_cast<unsigned char>(text.front()) * 7 +
+                         static_cast<unsigned char>(text.back())) %
+                        kRecentSlots;
+    recent = &mRecent[slot];
+    if (*recent != TextIndex::kNone) {
+      const std::string& known = mTexts[*recent].text->text();
+      if (known.size() == text.size() &&
+          TextIndex::sameShort(known.data(), text.data(), text.size()))
+        return handOut(mTexts[*recent]);
+    }
+  }
   bool inserted = false;
   const uint32_t number = mIndex.insert(text, &inserted);
   if (inserted) mTexts.push_back(Entry{SharedText::make(text), 0});
-  mLast = number;
+  if (recent) *recent = number;
   return handOut(mTexts[number]);
 }
 

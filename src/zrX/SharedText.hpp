@@ -100,7 +100,9 @@ class TextRef {
 // entries costs a few atomic operations for its keys, not 10^6.
 class ZRX_API TextCache {
  public:
-  TextCache() = default;
+  TextCache() {
+    for (uint32_t& slot : mRecent) slot = TextIndex::kNone;
+  }
   TextCache(const TextCache&) = delete;
   TextCache& operator=(const TextCache&) = delete;
   ~TextCache();
@@ -117,8 +119,11 @@ class ZRX_API TextCache {
 
   TextIndex mIndex;
   std::vector<Entry> mTexts;  // by number
-  // The text asked for last, for runs of the same tag or key.
-  uint32_t mLast = TextIndex::kNone;
+  // Recent short texts, direct-mapped by length and first and last bytes: a document's keys and
+  // tags are few, and a hit costs no hash.
+  static constexpr size_t kRecentSlots = 64;
+  static constexpr size_t kRecentLength = 24;
+  uint32_t mRecent[kRecentSlots];
 };
 
 // The text of an empty TextRef for tags and keys, and for IDs ("#NULL").
