@@ -324,22 +324,35 @@ TEST(ZRBParser, IntegerEncodings) {
   }
 }
 
+// A block that does not hold exactly the announced integers fails at its end: the block is read
+// whole before its values are judged. The array's chunk starts at offset 32, its block at 36.
 TEST(ZRBParser, PackedBlockMustHoldExactlyTheAnnouncedCount) {
   const struct {
     const char* name;
     Bytes chunk;
     bool ok;
+    size_t failsAt;
   } cases[] = {
-      {"three values", {0x05, 0x00, 0x03, 0x03, 0x01, 0x02, 0x03}, true},
-      {"two values for three", {0x05, 0x00, 0x03, 0x03, 0x01, 0x82, 0x03}, false},
-      {"four values for three", {0x05, 0x00, 0x03, 0x04, 0x01, 0x02, 0x03, 0x04}, false},
-      {"last value runs past the block", {0x05, 0x00, 0x03, 0x03, 0x01, 0x02, 0x83, 0x01}, false},
-      {"byte count 0", {0x05, 0x00, 0x03, 0x00}, false},
-      {"block cut by the end of the file", {0x05, 0x00, 0x03, 0x05, 0x01, 0x02, 0x03}, false},
+      {"three values", {0x05, 0x00, 0x03, 0x03, 0x01, 0x02, 0x03}, true, 0},
+      {"two values for three", {0x05, 0x00, 0x03, 0x03, 0x01, 0x82, 0x03}, false, 39},
+      {"four values for three", {0x05, 0x00, 0x03, 0x04, 0x01, 0x02, 0x03, 0x04}, false, 40},
+      {"one value and a cut one", {0x05, 0x00, 0x01, 0x02, 0x01, 0x81}, false, 38},
+      {"last value runs past the block",
+       {0x05, 0x00, 0x03, 0x03, 0x01, 0x02, 0x83, 0x01},
+       false,
+       39},
+      {"a malformed value", Bytes{0x05, 0x00, 0x02, 0x0C, 0x01} + Bytes(10, 0x80) + Bytes{0x01},
+       false, 48},
+      {"byte count 0", {0x05, 0x00, 0x03, 0x00}, false, 36},
+      // The file ends before the block does: it counts as read to its end.
+      {"block cut by the end of the file", {0x05, 0x00, 0x03, 0x05, 0x01, 0x02, 0x03}, false, 39},
   };
   for (const auto& c : cases) {
     Parsed parsed = parseBytes(kHeader + kOneEntry + c.chunk);
     EXPECT_EQ(parsed.ok, c.ok) << c.name;
+    if (!c.ok) {
+      EXPECT_EQ(parsed.errors, std::vector<std::string>{offsetError(c.failsAt)}) << c.name;
+    }
   }
 }
 

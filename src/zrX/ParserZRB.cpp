@@ -527,6 +527,13 @@ bool ParserZRB::readArrayInteger(ZRXValue* value) {
 }
 
 bool ParserZRB::decodeIntegers(int64_t blockSize, size_t expected, std::vector<int64_t>* values) {
+  // The block is read whole before its values are judged: a block that does not hold exactly the
+  // announced values fails at its end.
+  const int64_t blockEnd = offset() + blockSize;
+  auto badBlock = [&] {
+    mFailOffset = blockEnd;
+    return false;
+  };
   // Filled by appending into reserved room: each element is written once.
   values->reserve(expected);
   size_t count = 0;
@@ -556,12 +563,12 @@ bool ParserZRB::decodeIntegers(int64_t blockSize, size_t expected, std::vector<i
     const bool blockEndsInSpan = static_cast<int64_t>(span) == left;
     mBufferPosition += static_cast<size_t>(p - start);
     left -= p - start;
-    if (status == ZRBDecode::Malformed) return false;
+    if (status == ZRBDecode::Malformed) return badBlock();
     // A value cut by the end of the block, or bytes left over after N values.
-    if (status == ZRBDecode::Truncated && blockEndsInSpan) return false;
-    if (count == expected && left > 0) return false;
+    if (status == ZRBDecode::Truncated && blockEndsInSpan) return badBlock();
+    if (count == expected && left > 0) return badBlock();
   }
-  return count == expected;
+  return count == expected || badBlock();
 }
 
 }  // namespace zrX
