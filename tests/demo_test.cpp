@@ -1,12 +1,14 @@
 // The demo host (examples/demo): hostile documents against its wrappers, loaded with the one-call
 // functions in both formats, each failing with its message or loading with every back pointer set
-// by its owner; the node depth limit on both sides of a round trip; and `zrx_demo --load` run as a
-// program on good, hostile and foreign files.
+// by its owner; deep trees on both sides of a round trip and the serializer's limit of nested
+// conversions with the demo's wrappers; and `zrx_demo --load` run as a program on good, hostile
+// and foreign files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "support/DocumentText.hpp"
 #include "support/LogCapture.hpp"
+#include "support/SmallStack.hpp"
 #include "support/TempFolder.hpp"
 
 extern char** environ;
@@ -175,8 +178,7 @@ TEST_P(DemoHost, HostileDocumentsLoadCleanlyOrFailCleanly) {
        "<Node> 'tab\\x09here \\'quote\\' and a long tail...' would own itself: it is listed "
        "below itself.",
        0},
-      {"a chain of references deeper than the node limit", chainOfNodes(2000),
-       "<Node>: nodes nested deeper than 400 levels.", 0},
+      {"a chain of references 2000 deep", chainOfNodes(2000), nullptr, 2000},
 
       // Values of the wrong kind, one per kind the wrappers read.
       {"string", zrt(db + "<Node> { name = 5 }" + end), "<Node>: entry 'name' is not a string.", 0},
@@ -244,9 +246,10 @@ TEST_P(DemoHost, HostileDocumentsLoadCleanlyOrFailCleanly) {
   }
 }
 
-// A tree at the node limit makes the round trip; one level more is refused on save, cleanly.
-TEST_P(DemoHost, TreesDeeperThanTheNodeLimitAreRefusedOnSave) {
-  for (int depth : {400, 401}) {
+// A tree as deep as the document nesting allows makes the round trip; one level more is refused on
+// save, cleanly: each node level is two levels of nesting (the node and its children list).
+TEST_P(DemoHost, TreesDeeperThanTheDocumentNestingAreRefusedOnSave) {
+  for (int depth : {499, 500}) {
     SCOPED_TRACE(depth);
     log.clear();
     ref<demo::SceneNode> root = new demo::SceneNode;
@@ -263,11 +266,12 @@ TEST_P(DemoHost, TreesDeeperThanTheNodeLimitAreRefusedOnSave) {
     const bool text = GetParam() == Format::ZRT;
     const bool saved =
         text ? zrX::saveZRT(file.get(), scene.get()) : zrX::saveZRB(file.get(), scene.get());
-    if (depth == 401) {
+    if (depth == 500) {
       EXPECT_FALSE(saved);
       EXPECT_TRUE(file->data().empty());
       ASSERT_FALSE(log.errors().empty());
-      EXPECT_EQ(log.errors().front(), "<Node>: nodes nested deeper than 400 levels.");
+      EXPECT_NE(log.errors().front().find("nesting deeper than 1000 levels"), std::string::npos)
+          << log.errors().front();
       continue;
     }
     ASSERT_TRUE(saved) << log.all();
@@ -275,6 +279,118 @@ TEST_P(DemoHost, TreesDeeperThanTheNodeLimitAreRefusedOnSave) {
     ASSERT_TRUE(back) << log.all();
     std::string why;
     EXPECT_TRUE(demo::scenesEqual(scene.get(), back.get(), &why)) << why;
+  }
+}
+
+// Nested conversions: a chain of nodes, each the only child of the one before and every link an ID
+// reference, nests the demo's wrappers as deep as it is long. The serializer stops it at its
+// conversion limit instead of running the stack out. The default fits an 8 MiB stack in an
+// optimised build (AddressSanitizer's frames are several times larger: those runs get more).
+size_t stackFor(int levels) {
+#if defined(ZRX_TEST_ASAN)
+  return static_cast<size_t>(levels) * 4096 + (size_t{16} << 20);
+#else
+  return levels <= zrX::ZRXSerializer::kDefaultMaxConversionDepth
+             ? size_t{8} << 20
+             : static_cast<size_t>(levels) * 1024 + (size_t{8} << 20);
+#endif
+}
+
+struct Converted {
+  bool ok = false;
+  zrX::ZRXSerializer::EError error = zrX::ZRXSerializer::NoError;
+  Errors errors;
+  size_t nodes = 0;
+};
+
+Converted loadChain(int count, Format format, int maxConversionDepth) {
+  Converted out;
+  const std::string text = chainOfNodes(count);
+  ref<zr::MemoryFile> file = zrtest::documentInFormat(text, format);
+  const bool ran = zrtest::runOnStack(stackFor(std::max(count, maxConversionDepth)), [&] {
+    zrtest::LogCapture log;
+    zrX::ZRXSerializer serializer;
+    serializer.setRegistry(demo::makeSceneRegistry().get());
+    serializer.setMaxConversionDepth(maxConversionDepth);
+    ref<zr::Object> loaded = format == Format::ZRT ? serializer.loadZRT(file.get(), true)
+                                                   : serializer.loadZRB(file.get(), true);
+    out.ok = loaded && loaded->isOfType(zr::ResourceDatabase::Type());
+    if (out.ok)
+      out.nodes = demo::countScene(static_cast<zr::ResourceDatabase*>(loaded.get())).nodes;
+    out.error = serializer.error();
+    out.errors = log.errors();
+  });
+  EXPECT_TRUE(ran);
+  return out;
+}
+
+const char* const kDeepImport =
+    "ZRXSerializer::importZRX() : conversions nested deeper than 10000 levels at structure "
+    "'<Node>'; setMaxConversionDepth() allows more, on a thread with stack enough for them.\n";
+
+TEST_P(DemoHost, AChainBeyondTheConversionLimitFailsCleanly) {
+  const Converted deep =
+      loadChain(30000, GetParam(), zrX::ZRXSerializer::kDefaultMaxConversionDepth);
+  EXPECT_FALSE(deep.ok);
+  EXPECT_EQ(deep.error, zrX::ZRXSerializer::ImportError);
+  ASSERT_FALSE(deep.errors.empty());
+  EXPECT_EQ(deep.errors.front(), kDeepImport);
+}
+
+TEST_P(DemoHost, AChainAtTheConversionLimitConverts) {
+  // The database is one level, each node one more: 9,999 nodes fill the 10,000 levels.
+  const Converted atLimit =
+      loadChain(9999, GetParam(), zrX::ZRXSerializer::kDefaultMaxConversionDepth);
+  EXPECT_TRUE(atLimit.ok) << (atLimit.errors.empty() ? "" : atLimit.errors.front());
+  EXPECT_EQ(atLimit.nodes, 9999u);
+  const Converted beyond =
+      loadChain(10000, GetParam(), zrX::ZRXSerializer::kDefaultMaxConversionDepth);
+  EXPECT_FALSE(beyond.ok);
+  ASSERT_FALSE(beyond.errors.empty());
+  EXPECT_EQ(beyond.errors.front(), kDeepImport);
+}
+
+TEST_P(DemoHost, ARaisedConversionLimitConvertsALongerChainOnABigStack) {
+  const Converted longer = loadChain(30000, GetParam(), 40000);
+  EXPECT_TRUE(longer.ok) << (longer.errors.empty() ? "" : longer.errors.front());
+  EXPECT_EQ(longer.nodes, 30000u);
+}
+
+TEST(DemoHostExport, AChainBeyondTheConversionLimitFailsToExportCleanly) {
+  ref<demo::SceneNode> root = new demo::SceneNode;
+  demo::SceneNode* last = root.get();
+  for (int level = 1; level < 30000; ++level) {
+    ref<demo::SceneNode> child = new demo::SceneNode;
+    child->parent = last;
+    last->children.push_back(child);
+    last = child.get();
+  }
+  ref<zr::ResourceDatabase> scene = new zr::ResourceDatabase;
+  scene->resources().emplace_back(root.get());
+  bool saved = true;
+  zrX::ZRXSerializer::EError error = zrX::ZRXSerializer::NoError;
+  Errors errors;
+  ASSERT_TRUE(zrtest::runOnStack(stackFor(zrX::ZRXSerializer::kDefaultMaxConversionDepth), [&] {
+    zrtest::LogCapture log;
+    zrX::ZRXSerializer serializer;
+    serializer.setRegistry(demo::makeSceneRegistry().get());
+    ref<zr::MemoryFile> file = new zr::MemoryFile;
+    saved = serializer.saveZRB(file.get(), scene.get(), true);
+    error = serializer.error();
+    errors = log.errors();
+  }));
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(error, zrX::ZRXSerializer::ExportError);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.front(),
+            "ZRXSerializer::exportZRX() : conversions nested deeper than 10000 levels at "
+            "'demo::SceneNode'; setMaxConversionDepth() allows more, on a thread with stack "
+            "enough for them.\n");
+  // The chain's nodes hold their children: drop them one by one, without recursion.
+  while (!root->children.empty()) {
+    ref<demo::SceneNode> next = root->children.front();
+    root->children.clear();
+    root = next;
   }
 }
 

@@ -117,6 +117,53 @@ TEST(Link, ADuplicateIDFailsAndLinksNothing) {
   EXPECT_EQ(entry(second.get(), "ref").getID(), "#d");
 }
 
+// IDs and tags in the messages are shown escaped: a file cannot forge a line or a terminal
+// sequence through them.
+TEST(Link, MessagesShowIDsAndTagsEscaped) {
+  zrtest::LogCapture log;
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  *root << "r" << ZRXValue::makeID("#a\nescape.zrb: ok\x1b[31m");
+  EXPECT_FALSE(Parser::link(Nodes{root}));
+  EXPECT_EQ(log.errors(),
+            std::vector<std::string>{unresolvedMessage("#a\\nescape.zrb: ok\\x1b[31m")});
+
+  log.clear();
+  ref<ZRXStructure> first = makeStructure("<A\rB>", "#i\td");
+  ref<ZRXStructure> second = makeStructure("<C'>", "#i\td");
+  EXPECT_FALSE(Parser::link(Nodes{first, second}));
+  EXPECT_EQ(log.errors(),
+            std::vector<std::string>{duplicateMessage("#i\\td", "<C\\'>", "<A\\rB>")});
+}
+
+// One document with many bad IDs logs the first hundred of each kind and one line for the rest;
+// the link still fails.
+TEST(Link, ManyFailuresOfOneKindLogAHundredAndACount) {
+  zrtest::LogCapture log;
+  ref<ZRXStructure> root = makeStructure("<Root>");
+  for (int i = 0; i < 250; ++i) *root << "r" << ZRXValue::makeID("#missing" + std::to_string(i));
+  EXPECT_FALSE(Parser::link(Nodes{root}));
+  ASSERT_EQ(log.errors().size(), 101u);
+  EXPECT_EQ(log.errors()[99], unresolvedMessage("#missing99"));
+  EXPECT_EQ(log.errors()[100],
+            "150 more IDs that could not be linked to anything were not listed.\n");
+  EXPECT_EQ(entry(root.get(), "r").type(), ZRXValue::Structure);
+
+  log.clear();
+  Nodes twins;
+  for (int i = 0; i < 102; ++i) twins.push_back(makeStructure("<Twin>", "#same"));
+  EXPECT_FALSE(Parser::link(twins));
+  ASSERT_EQ(log.errors().size(), 101u);
+  EXPECT_EQ(log.errors()[0], duplicateMessage("#same", "<Twin>", "<Twin>"));
+  EXPECT_EQ(log.errors()[100], "1 more IDs already assigned to another node were not listed.\n");
+
+  // Exactly the limit: no count line.
+  log.clear();
+  ref<ZRXStructure> hundred = makeStructure("<Root>");
+  for (int i = 0; i < 100; ++i) *hundred << "r" << ZRXValue::makeID("#m" + std::to_string(i));
+  EXPECT_FALSE(Parser::link(Nodes{hundred}));
+  EXPECT_EQ(log.errors().size(), 100u);
+}
+
 TEST(Link, AStructureReachedAlongTwoPathsIsNotADuplicate) {
   zrtest::LogCapture log;
   ref<ZRXStructure> shared = makeStructure("<Shared>", "#s");

@@ -217,3 +217,35 @@ TEST(LogCapture, RecordsByLevelAndRestoresThePreviousSink) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MessageText, EscapesWhatWouldBreakALineAndCutsLongTexts) {
+  const struct {
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"<Node>", "<Node>"},
+      {"#nid12 a_b:c", "#nid12 a_b:c"},
+      {"", ""},
+      {"a\nb", "a\\nb"},
+      {"a\r\nescape.zrb: ok", "a\\r\\nescape.zrb: ok"},
+      {"\t\x1b[31m", "\\t\\x1b[31m"},
+      {std::string("\0\x7f\xc3\xa9", 4), "\\x00\\x7f\\xc3\\xa9"},
+      {"it's \\x41", "it\\'s \\\\x41"},
+      {std::string(64, 'a'), std::string(64, 'a')},
+      {std::string(65, 'a'), std::string(64, 'a') + "...[65 bytes]"},
+      {std::string(1 << 20, '\n'),
+       [] {
+         std::string shown;
+         for (int i = 0; i < 64; ++i) shown += "\\n";
+         return shown + "...[1048576 bytes]";
+       }()},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zr::messageText(c.text), c.shown) << c.shown;
+  EXPECT_EQ(zr::messageText('\''), "\\'");
+  EXPECT_EQ(zr::messageText('x'), "x");
+  EXPECT_EQ(zr::messageText("abcdef", 3), "abc...[6 bytes]");
+}
+
+}  // namespace

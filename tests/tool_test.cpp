@@ -395,6 +395,26 @@ TEST_F(ToolTest, CheckReportsBrokenFilesWithTheirPlace) {
   EXPECT_EQ(run.err, expectedErr);
 }
 
+// A file cannot forge lines or terminal sequences through the messages: each complaint is one
+// line, the bytes it quotes escaped, a long one cut.
+TEST_F(ToolTest, CheckShowsEachComplaintOnOneLineWithTheFileEscaped) {
+  const std::string forged = "#a\nescape.zrb: ok\x1b[31m";
+  const std::string path = at("escape.zrb");
+  {
+    ref<ZRXStructure> root = new ZRXStructure("<Root>");
+    *root << "r" << ZRXValue::makeID(forged) << "s"
+          << ZRXValue::makeID("#" + std::string(5000, 'x'));
+    writeDocumentFile(path, Format::ZRB, {root});
+  }
+  const Outcome run = zrx({"check", path});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+  EXPECT_EQ(run.err, path + ": Could not link ID '#a\\nescape.zrb: ok\\x1b[31m' to anything!\n" +
+                         path + ": Could not link ID '#" + std::string(63, 'x') +
+                         "...[5001 bytes]' to anything!\n");
+}
+
 // convert ---------------------------------------------------------------------------------------
 
 TEST_F(ToolTest, ConvertRoundTripKeepsTheTreeAndSettles) {

@@ -187,7 +187,8 @@ TEST(ZRTTokenizer, FailsWithMessages) {
       {">x", {}, "", "Line 1 : expected '}' instead of 'x' after '>'.\n"},
       {"> }", {}, "", "Line 1 : expected '}' instead of ' ' after '>'.\n"},
       {"<a b>", {}, "<a", "Line 1 : unexpected character ' '.\n"},
-      {"<a\n>", {}, "<a", "Line 1 : unexpected character '\n'.\n"},
+      {"<a\n>", {}, "<a", "Line 1 : unexpected character '\\n'.\n"},
+      {"<a\r\n>", {}, "<a", "Line 1 : unexpected character '\\n'.\n"},
       {"<a-b>", {}, "<a", "Line 1 : unexpected character '-'.\n"},
       {"<ab", {}, "<ab>", "Line 1 : unexpected end of file while reading object header.\n"},
       {"_", {}, "_", "Line 1 : unexpected character '_'.\n"},
@@ -214,17 +215,19 @@ TEST(ZRTTokenizer, FailsWithMessages) {
       {"{<\nabc", {"{<"}, "abc", ""},
       {"{<\nabc>", {"{<"}, "abc>", ""},
       {"{<\nabc\\>}", {"{<"}, "abc>}", ""},
-      // Bytes that begin no token.
+      // Bytes that begin no token. The messages show control bytes, bytes from 0x7F up, the
+      // backslash and the quote as escapes: a message is one line of plain text.
       {"a\n\n @", {"I:a"}, "", "Line 3 : unexpected character '@'.\n"},
-      {std::string("a \0", 3),
-       {"I:a"},
-       "",
-       std::string("Line 1 : unexpected character '\0'.\n", 35)},
-      {"\x01", {}, "", "Line 1 : unexpected character '\x01'.\n"},
-      {"\f", {}, "", "Line 1 : unexpected character '\f'.\n"},
-      {"\v", {}, "", "Line 1 : unexpected character '\v'.\n"},
-      {"\xc3\xa9", {}, "", "Line 1 : unexpected character '\xc3'.\n"},
-      {"'a'", {}, "", "Line 1 : unexpected character '''.\n"},
+      {std::string("a \0", 3), {"I:a"}, "", "Line 1 : unexpected character '\\x00'.\n"},
+      {"\x01", {}, "", "Line 1 : unexpected character '\\x01'.\n"},
+      {"\f", {}, "", "Line 1 : unexpected character '\\x0c'.\n"},
+      {"\v", {}, "", "Line 1 : unexpected character '\\x0b'.\n"},
+      {"\x1b", {}, "", "Line 1 : unexpected character '\\x1b'.\n"},
+      {"\xc3\xa9", {}, "", "Line 1 : unexpected character '\\xc3'.\n"},
+      {"\x7f", {}, "", "Line 1 : unexpected character '\\x7f'.\n"},
+      {"'a'", {}, "", "Line 1 : unexpected character '\\''.\n"},
+      {"\\", {}, "", "Line 1 : unexpected character '\\\\'.\n"},
+      {"1.5e\n3", {}, "1.5e", "Line 1 :unexpected character '\\n'.\n"},
   };
   for (const FailureCase& c : cases) {
     // Whole, and read one byte at a time (no run of bytes is ever in the buffer).

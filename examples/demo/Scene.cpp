@@ -308,36 +308,10 @@ class MeshWrapper : public zrX::ClassWrapper {
   }
 };
 
-// Nested node imports and exports on this thread. Each level of a node tree is one more nested
-// call through the serializer, so a file whose references chain nodes a million deep would run
-// the stack out: trees deeper than kMaxNodeDepth are refused, on import and on export. Deeper
-// ones could not be written anyway: each node level is two levels of document nesting (the
-// structure and its children list), and the writers stop at 1000. The stack is per thread, and
-// so is the count.
-constexpr int kMaxNodeDepth = 400;
-thread_local int tNodeDepth = 0;
-
-class NodeDepth {
- public:
-  NodeDepth() { ++tNodeDepth; }
-  ~NodeDepth() { --tNodeDepth; }
-  NodeDepth(const NodeDepth&) = delete;
-  NodeDepth& operator=(const NodeDepth&) = delete;
-
-  bool tooDeep() const { return tNodeDepth > kMaxNodeDepth; }
-  static zr::String message() {
-    return zr::Say("<Node>: nodes nested deeper than %n levels.") << kMaxNodeDepth;
-  }
-};
 
 class NodeWrapper : public zrX::ClassWrapper {
  public:
   zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
-    const NodeDepth depth;
-    if (depth.tooDeep()) {
-      s.signalImportError(NodeDepth::message());
-      return nullptr;
-    }
     zr::ref<SceneNode> node = new SceneNode;
     // First: a structure listed below itself then imports as this very node, and is refused.
     s.registerImportedStructure(st, node.get());
@@ -361,11 +335,6 @@ class NodeWrapper : public zrX::ClassWrapper {
   }
 
   zr::ref<ZRXStructure> exportObject(ZRXSerializer& s, const zr::Object* object) override {
-    const NodeDepth depth;
-    if (depth.tooDeep()) {
-      s.signalExportError(NodeDepth::message());
-      return nullptr;
-    }
     const auto* node = static_cast<const SceneNode*>(object);
     zr::ref<ZRXStructure> st = new ZRXStructure("<Node>");
     st->setID(s.generateID("node"));

@@ -110,4 +110,43 @@ String Say::str() const {
   return String(std::move(out));
 }
 
+std::string messageText(std::string_view text, size_t limit) {
+  static const char kHex[] = "0123456789abcdef";
+  const size_t shown = text.size() > limit ? limit : text.size();
+  std::string out;
+  out.reserve(shown + 16);
+  for (size_t i = 0; i < shown; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    switch (byte) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      default:
+        if (byte < 0x20 || byte >= 0x7F) {
+          out += "\\x";
+          out += kHex[byte >> 4];
+          out += kHex[byte & 0xF];
+        } else {
+          out += static_cast<char>(byte);
+        }
+    }
+  }
+  if (shown < text.size()) out += "...[" + std::to_string(text.size()) + " bytes]";
+  return out;
+}
+
+std::string messageText(char c) { return messageText(std::string_view(&c, 1)); }
+
 }  // namespace zr

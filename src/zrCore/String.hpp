@@ -10,11 +10,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zrCore/Export.hpp"
 
 namespace zr {
+
+// How much of a text from a file a message quotes.
+constexpr size_t kMessageTextLimit = 64;
 
 class ZRCORE_API String {
  public:
@@ -92,5 +96,13 @@ class ZRCORE_API Say {
   std::string mFormat;
   std::vector<Argument> mArguments;
 };
+
+// Text from a file as a message quotes it: control bytes, bytes from 0x7F up, the backslash and
+// the quote character "'" are written as escapes (\n \r \t \\ \' and \xHH for the rest), so a
+// message stays one line of plain text whatever the file holds; a text longer than `limit` bytes
+// is cut there and marked "...[N bytes]" with its whole length. Printable text passes unchanged.
+ZRCORE_API std::string messageText(std::string_view text, size_t limit = kMessageTextLimit);
+// The same for one character.
+ZRCORE_API std::string messageText(char c);
 
 }  // namespace zr

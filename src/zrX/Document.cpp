@@ -24,10 +24,10 @@ class TopLevelCounter : public VisitorIDCounter {
  public:
   void countTopLevel(ZRXStructure* structure) {
     if (wasReached(structure)) {
-      recordWalkFailure(
-          "VisitorIDCounter: top-level structure " +
-          (structure->tag().empty() ? std::string("untagged") : "'" + structure->tag() + "'") +
-          " is reached before; it cannot stand at the top level again.");
+      recordWalkFailure("VisitorIDCounter: top-level structure " +
+                        (structure->tag().empty() ? std::string("untagged")
+                                                  : "'" + zr::messageText(structure->tag()) + "'") +
+                        " is reached before; it cannot stand at the top level again.");
     }
     structure->acceptVisitor(this);
   }
@@ -109,7 +109,8 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
     parsed = binary->parse();
     file->close();
   } else {
-    zr::Log::error(zr::Say("'%s' is neither a ZRT nor a ZRB document.\n") << file->path());
+    zr::Log::error(zr::Say("'%s' is neither a ZRT nor a ZRB document.\n")
+                   << zr::messageText(file->path().toStdString()));
     return ReadStatus::ParseError;
   }
 

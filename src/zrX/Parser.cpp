@@ -128,6 +128,7 @@ bool Parser::linkParsed() {
     for (const Range& range : ranges)
       for (size_t i = range.structuresBegin; i < range.structuresEnd; ++i)
         mapper.declareID(mRecordedStructures[i]);
+    mapper.reportSuppressed();
     if (mapper.error()) {
       forgetRecords();
       return false;
@@ -143,6 +144,7 @@ bool Parser::linkParsed() {
       value.setStructure(linker.link(value.getID()));
     }
   }
+  linker.reportSuppressed();
   forgetRecords();
   return linker.error() == 0;
 }
@@ -152,10 +154,12 @@ bool Parser::link(const std::vector<zr::ref<ZRXTaggedValue>>& nodes, int maxDept
   VisitorLinkMapper mapper(&map);
   mapper.setMaxDepth(maxDepth);
   for (const zr::ref<ZRXTaggedValue>& node : nodes) node->acceptVisitor(&mapper);
+  mapper.reportSuppressed();
   if (mapper.error()) return false;
   VisitorLinker linker(&map);
   linker.setMaxDepth(maxDepth);
   for (const zr::ref<ZRXTaggedValue>& node : nodes) node->acceptVisitor(&linker);
+  linker.reportSuppressed();
   return linker.error() == 0;
 }
 

@@ -139,11 +139,12 @@ bool isIDKeyInOtherCase(std::string_view key) { return key == "Id" || key == "iD
 
 ZRX_NOINLINE void logIntegerRange(int line, std::string_view text) {
   zr::Log::error(zr::Say("Line %n : integer '%s' is out of the 64-bit range.\n")
-                 << line << std::string(text));
+                 << line << zr::messageText(text));
 }
 
 ZRX_NOINLINE void logDanglingTag(int line, const std::string& tag) {
-  zr::Log::error(zr::Say("Line %n : tag '%s' is not followed by a value.\n") << line << tag);
+  zr::Log::error(zr::Say("Line %n : tag '%s' is not followed by a value.\n")
+                 << line << zr::messageText(tag));
 }
 
 // Closes the tokenizer's input on every return of parse().
@@ -212,7 +213,7 @@ bool ParserZRT::parseHeader() {
 ZRX_NOINLINE void ParserZRT::logParseError() {
   if (!text().empty()) {
     zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
-                   << mTokenizer->lineNumber() << std::string(text()));
+                   << mTokenizer->lineNumber() << zr::messageText(text()));
   } else {
     zr::Log::error(zr::Say("Line %n : parse error.\n") << mTokenizer->lineNumber());
   }
@@ -224,7 +225,7 @@ bool ParserZRT::parse() {
   forgetRecords();
   if (!parseHeader()) {
     zr::Log::error(zr::Say("Line %n : error parsing ZRT header at '%s'.\n")
-                   << mTokenizer->lineNumber() << std::string(text()));
+                   << mTokenizer->lineNumber() << zr::messageText(text()));
     return false;
   }
   if (mVersion != kFormatVersion) {
@@ -240,7 +241,7 @@ bool ParserZRT::parse() {
     }
     if (mType != Token::TOKEN_TAG) {
       zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
-                     << mTokenizer->lineNumber() << std::string(text()));
+                     << mTokenizer->lineNumber() << zr::messageText(text()));
       abandonRead(nullptr);
       return false;
     }
@@ -248,7 +249,7 @@ bool ParserZRT::parse() {
     setReadingMetadata(mPendingTag == "<Metadata>");
     if (!getToken() || mType != Token::TOKEN_LEFT_BRACE) {
       zr::Log::error(zr::Say("Line %n : parse error at '%s'.\n")
-                     << mTokenizer->lineNumber() << std::string(text()));
+                     << mTokenizer->lineNumber() << zr::messageText(text()));
       abandonRead(nullptr);
       return false;
     }

@@ -23,6 +23,18 @@ zr::ref<T> hold(const T* pointer) {
   return zr::ref<T>(const_cast<T*>(pointer));
 }
 
+// One level of nested conversions while a wrapper runs.
+class ConversionLevel {
+ public:
+  explicit ConversionLevel(int& depth) : mDepth(depth) { ++mDepth; }
+  ~ConversionLevel() { --mDepth; }
+  ConversionLevel(const ConversionLevel&) = delete;
+  ConversionLevel& operator=(const ConversionLevel&) = delete;
+
+ private:
+  int& mDepth;
+};
+
 }  // namespace
 
 // --- Construction and copying ---
@@ -97,6 +109,40 @@ void ZRXSerializer::reset() {
 
 // --- Conversion ---
 
+// The failures of a conversion, out of line: importZRX and exportZRX run once per level of nested
+// conversions, so their own frames stay small (a message and its texts take room on the stack).
+#if defined(__GNUC__) || defined(__clang__)
+#define ZRX_COLD __attribute__((noinline, cold))
+#else
+#define ZRX_COLD
+#endif
+
+namespace {
+
+ZRX_COLD void logTag(const char* format, const std::string& tag) {
+  zr::Log::error(zr::Say(format) << zr::messageText(tag));
+}
+
+ZRX_COLD void logTypeName(const char* format, const char* name) {
+  zr::Log::error(zr::Say(format) << name);
+}
+
+}  // namespace
+
+ZRX_COLD void ZRXSerializer::refuseDeepImport(const ZRXStructure* st) {
+  signalImportError(zr::Say("ZRXSerializer::importZRX() : conversions nested deeper than %n "
+                            "levels at structure '%s'; setMaxConversionDepth() allows more, on a "
+                            "thread with stack enough for them.\n")
+                    << mMaxConversionDepth << zr::messageText(st->tag()));
+}
+
+ZRX_COLD void ZRXSerializer::refuseDeepExport(const zr::TypeInfo& type) {
+  signalExportError(zr::Say("ZRXSerializer::exportZRX() : conversions nested deeper than %n "
+                            "levels at '%s'; setMaxConversionDepth() allows more, on a thread "
+                            "with stack enough for them.\n")
+                    << mMaxConversionDepth << type.name());
+}
+
 zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
   ZR_CHECK(st);
   if (mError != NoError) return nullptr;
@@ -107,16 +153,21 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
   const auto found = wrappers.find(st->tag());
   if (found == wrappers.end()) {
     mError = ImportError;
-    zr::Log::error(zr::Say("No importing serializer found for structure '%s'.") << st->tag());
+    logTag("No importing serializer found for structure '%s'.", st->tag());
     return nullptr;
   }
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
+  if (mConversionDepth >= mMaxConversionDepth) {
+    refuseDeepImport(st);
+    return nullptr;
+  }
 
+  const ConversionLevel level(mConversionDepth);
   const zr::ref<zr::Object> object = serializer->importObject(*this, st);
   if (!object) {
     mError = ImportError;
-    zr::Log::error(zr::Say("Error importing structure '%s'.") << st->tag());
+    logTag("Error importing structure '%s'.", st->tag());
     return nullptr;
   }
   // Only the registered pair keeps the object alive after `object` goes: a wrapper that did not
@@ -136,16 +187,21 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
   const auto found = wrappers.find(type);
   if (found == wrappers.end()) {
     mError = ExportError;
-    zr::Log::error(zr::Say("No exporting serializer found for '%s'.") << type.name());
+    logTypeName("No exporting serializer found for '%s'.", type.name());
     return nullptr;
   }
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
+  if (mConversionDepth >= mMaxConversionDepth) {
+    refuseDeepExport(type);
+    return nullptr;
+  }
 
+  const ConversionLevel level(mConversionDepth);
   const zr::ref<ZRXStructure> structure = serializer->exportObject(*this, obj);
   if (!structure) {
     mError = ExportError;
-    zr::Log::error(zr::Say("Error exporting '%s'.") << type.name());
+    logTypeName("Error exporting '%s'.", type.name());
     return nullptr;
   }
   ZR_CHECK(getExportedObject(obj) == structure.get());

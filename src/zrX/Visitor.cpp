@@ -22,9 +22,10 @@ void Visitor::recordFailure(const std::string& message) {
 
 bool Visitor::enterLevel(const char* who, const ZRXTaggedValue* node) {
   if (mDepth >= mMaxDepth) {
-    recordFailure(
-        std::string(who) + ": nesting deeper than " + std::to_string(mMaxDepth) + " levels at " +
-        (node->tag().empty() ? std::string("an untagged node") : "'" + node->tag() + "'"));
+    recordFailure(std::string(who) + ": nesting deeper than " + std::to_string(mMaxDepth) +
+                  " levels at " +
+                  (node->tag().empty() ? std::string("an untagged node")
+                                       : "'" + zr::messageText(node->tag()) + "'"));
     return false;
   }
   ++mDepth;
@@ -38,7 +39,7 @@ bool hasOwnID(const ZRXStructure* structure) {
 }
 
 std::string describe(const ZRXTaggedValue* node) {
-  return node->tag().empty() ? std::string("untagged") : "'" + node->tag() + "'";
+  return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";
 }
 
 }  // namespace
@@ -67,8 +68,8 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
       // A second structure with the same ID is remembered by its address.
       if (isVisited(structure)) return;
       recordFailure("VisitorIDCounter: structures " + describe(owner) + " and " +
-                    describe(structure) + " carry the same ID '" + structure->uid() +
-                    "'; an ID can name one structure only.");
+                    describe(structure) + " carry the same ID '" +
+                    zr::messageText(structure->uid()) + "'; an ID can name one structure only.");
     }
   } else if (isGuarded(structure)) {
     if (isVisitedIfShared(structure)) {
@@ -153,7 +154,7 @@ void VisitorIDCounter::finish() {
     const ZRXStructure* first = mCarriers[owner].first;
     const ZRXStructure* second = mCarriers[duplicate].first;
     replaceFailure("VisitorIDCounter: structures " + describe(first) + " and " + describe(second) +
-                   " carry the same ID '" + second->uid() +
+                   " carry the same ID '" + zr::messageText(second->uid()) +
                    "'; an ID can name one structure only.");
   }
 

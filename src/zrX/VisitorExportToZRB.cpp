@@ -43,7 +43,7 @@ bool hasOwnID(const ZRXStructure* structure) {
 }
 
 std::string describe(const ZRXTaggedValue* node) {
-  return node->tag().empty() ? std::string("untagged") : "'" + node->tag() + "'";
+  return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";
 }
 
 }  // namespace

@@ -132,7 +132,8 @@ void appendEscapedRawtext(std::string& out, std::string_view text) {
   out.append(text.data() + runStart, text.size() - runStart);
 }
 
-std::string quote(std::string_view text) { return "'" + std::string(text) + "'"; }
+// A text of the tree in a message: quoted, escaped and cut like every text a message quotes.
+std::string quote(std::string_view text) { return "'" + zr::messageText(text) + "'"; }
 
 // "structure '<T>'", or "untagged structure".
 std::string describe(const char* kind, const ZRXTaggedValue* node) {

@@ -16,8 +16,17 @@ void VisitorLinkMapper::declareID(ZRXStructure* structure) {
   const ZRXStructure* mapped = mLinkMap->insert(id, structure);
   if (mapped == structure) return;
   mError = 1;
+  if (++mMessages > kMessageLimit) return;
   zr::Log::error(zr::Say("ID '%s' used by '%s' is already assigned to another node '%s'!\n")
-                 << id << structure->tag() << mapped->tag());
+                 << zr::messageText(id) << zr::messageText(structure->tag())
+                 << zr::messageText(mapped->tag()));
+}
+
+void VisitorLinkMapper::reportSuppressed() {
+  if (mMessages <= kMessageLimit) return;
+  zr::Log::error(zr::Say("%n more IDs already assigned to another node were not listed.\n")
+                 << mMessages - kMessageLimit);
+  mMessages = kMessageLimit;
 }
 
 void VisitorLinkMapper::visitStructure(ZRXStructure* structure) {
@@ -61,8 +70,16 @@ ZRXStructure* VisitorLinker::link(const std::string& uid) {
   if (ZRXStructure* found = mLinkMap->find(uid)) return found;
   if (uid == "#NULL") return nullptr;
   mError = 1;
-  zr::Log::error(zr::Say("Could not link ID '%s' to anything!\n") << uid);
+  if (++mMessages <= kMessageLimit)
+    zr::Log::error(zr::Say("Could not link ID '%s' to anything!\n") << zr::messageText(uid));
   return nullptr;
+}
+
+void VisitorLinker::reportSuppressed() {
+  if (mMessages <= kMessageLimit) return;
+  zr::Log::error(zr::Say("%n more IDs that could not be linked to anything were not listed.\n")
+                 << mMessages - kMessageLimit);
+  mMessages = kMessageLimit;
 }
 
 void VisitorLinker::visitStructure(ZRXStructure* structure) {

@@ -16,6 +16,10 @@
 
 namespace zrX {
 
+// How many messages of one kind (duplicate IDs, IDs that name nothing) one linking logs; the rest
+// are counted in one line.
+constexpr int64_t kMessageLimit = 100;
+
 class ZRX_API VisitorLinkMapper : public Visitor {
   ZR_DECLARE_TYPE()
  public:
@@ -26,6 +30,9 @@ class ZRX_API VisitorLinkMapper : public Visitor {
   int error() const { return mError; }
   // Enters `structure` under its ID, unless the ID is "#NULL". An empty ID is entered too.
   void declareID(ZRXStructure* structure);
+  // Only the first kMessageLimit duplicates are logged; this logs how many more there were, if
+  // any. Call at the end of the walk.
+  void reportSuppressed();
 
   void visitStructure(ZRXStructure* structure) override;
   void visitList(ZRXList* list) override;
@@ -40,6 +47,7 @@ class ZRX_API VisitorLinkMapper : public Visitor {
   LinkMap* mLinkMap;
   int32_t mError = 0;
   bool mDepthReported = false;
+  int64_t mMessages = 0;
 };
 
 class ZRX_API VisitorLinker : public Visitor {
@@ -52,6 +60,9 @@ class ZRX_API VisitorLinker : public Visitor {
   // The structure `uid` names, or null: silently for "#NULL", with an error for anything else
   // that is not mapped. REQUIRES: a map.
   ZRXStructure* link(const std::string& uid);
+  // Only the first kMessageLimit IDs that name nothing are logged; this logs how many more there
+  // were, if any. Call at the end of the walk.
+  void reportSuppressed();
 
   void visitStructure(ZRXStructure* structure) override;
   void visitList(ZRXList* list) override;
@@ -65,6 +76,7 @@ class ZRX_API VisitorLinker : public Visitor {
   LinkMap* mLinkMap;
   int32_t mError = 0;
   bool mDepthReported = false;
+  int64_t mMessages = 0;
 };
 
 }  // namespace zrX

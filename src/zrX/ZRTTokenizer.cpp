@@ -83,8 +83,10 @@ bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
 char folded(char c) { return isLineEnd(c) ? '\n' : c; }
 
 void logLine(const char* format, int line) { zr::Log::error(zr::Say(format) << line); }
+// `format` quotes the character with "%s": the messages show a control byte or a byte from
+// 0x7F up as an escape, so that they stay plain lines of text.
 void logLineChar(const char* format, int line, char c) {
-  zr::Log::error(zr::Say(format) << line << c);
+  zr::Log::error(zr::Say(format) << line << zr::messageText(c));
 }
 
 }  // namespace
@@ -248,7 +250,7 @@ ZRTToken::EType ZRTTokenizer::scanToken() {
         return fixed("", Token::TOKEN_ERROR);
       }
       if (next != '}') {
-        logLineChar("Line %n : expected '}' instead of '%c' after '>'.\n", mLine, folded(next));
+        logLineChar("Line %n : expected '}' instead of '%s' after '>'.\n", mLine, folded(next));
         return fixed("", Token::TOKEN_ERROR);
       }
       ++mPos;
@@ -276,7 +278,7 @@ ZRTToken::EType ZRTTokenizer::scanToken() {
   }
   if (isDigit(c) || c == '.' || c == '+' || c == '-') return scanNumber();
 
-  logLineChar("Line %n : unexpected character '%c'.\n", mLine, c);
+  logLineChar("Line %n : unexpected character '%s'.\n", mLine, c);
   return fixed("", Token::TOKEN_ERROR);
 }
 
@@ -321,7 +323,7 @@ bool ZRTTokenizer::skipComment() {
       star = c == '*';
     }
   }
-  logLineChar("Line %n : unexpected character '%c' after '/'.\n", mLine, folded(c));
+  logLineChar("Line %n : unexpected character '%s' after '/'.\n", mLine, folded(c));
   return false;
 }
 
@@ -445,7 +447,7 @@ ZRTToken::EType ZRTTokenizer::scanTag() {
       return Token::TOKEN_TAG;
     }
     if (!is(c, kWord) && c != ':') {
-      logLineChar("Line %n : unexpected character '%c'.\n", mLine, folded(c));
+      logLineChar("Line %n : unexpected character '%s'.\n", mLine, folded(c));
       return Token::TOKEN_ERROR;
     }
   }
@@ -502,7 +504,7 @@ ZRTToken::EType ZRTTokenizer::scanNumber() {
     const int next = numberStep(state, folded(c));
     if (next == kNumberEnd) break;  // `c` stays unread
     if (next == kNumberError) {
-      logLineChar("Line %n :unexpected character '%c'.\n", mLine, folded(c));
+      logLineChar("Line %n :unexpected character '%s'.\n", mLine, folded(c));
       return Token::TOKEN_ERROR;
     }
     ++mPos;

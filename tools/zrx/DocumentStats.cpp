@@ -89,6 +89,7 @@ bool verifyLinks(const zrX::Document& document, int maxDepth) {
   zrX::VisitorLinkMapper mapper(&map);
   mapper.setMaxDepth(maxDepth);
   for (const zr::ref<zrX::ZRXStructure>& s : document.structures()) s->acceptVisitor(&mapper);
+  mapper.reportSuppressed();
   if (mapper.error()) return false;
   zrX::VisitorLinker linker(&map);
   walkTree(
@@ -96,6 +97,7 @@ bool verifyLinks(const zrX::Document& document, int maxDepth) {
       [&](const ZRXValue& v) {
         if (v.type() == ZRXValue::ID) linker.link(v.getID());
       });
+  linker.reportSuppressed();
   return linker.error() == 0;
 }
 
