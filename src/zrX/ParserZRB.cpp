@@ -18,6 +18,13 @@ namespace {
 constexpr size_t kBufferSize = 64 * 1024;
 // The most entries or elements a structure or list makes room for before they arrive.
 constexpr int64_t kReservedEntries = 64;
+
+// The room for the next entries of a node that claims `count`: double what has arrived, never
+// beyond the claim.
+size_t grownRoom(size_t size, int64_t count) {
+  return static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(size) * 2));
+}
+
 constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 uint32_t loadLittleEndian32(const uint8_t* in) {
@@ -354,7 +361,9 @@ bool ParserZRB::readStructure(ZRXStructure* structure) {
   // have arrived, and nested claims must not add up beyond the file.
   entries.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
-    // Entries grow as they arrive; the reference stays valid while nested nodes are read.
+    // Entries grow as they arrive, doubling up to the claim, so an honest count ends exact; the
+    // reference stays valid while nested nodes are read.
+    if (entries.size() == entries.capacity()) entries.reserve(grownRoom(entries.size(), count));
     entries.emplace_back();
     ZRXStructure::KeyValue& entry = entries.back();
     TextRef key;
@@ -376,6 +385,7 @@ bool ParserZRB::readList(ZRXList* list) {
   std::vector<ZRXValue>& elements = list->value();
   elements.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
+    if (elements.size() == elements.capacity()) elements.reserve(grownRoom(elements.size(), count));
     elements.emplace_back();
     mValueList = list;
     mValueIndex = static_cast<size_t>(i);
