@@ -356,6 +356,44 @@ TEST_P(DemoHost, ARaisedConversionLimitConvertsALongerChainOnABigStack) {
   EXPECT_EQ(longer.nodes, 30000u);
 }
 
+// A load takes the arrays of the document it read for itself; an import from a document the
+// caller holds copies them and leaves that document as it was.
+TEST_P(DemoHost, ArraysAreTakenFromALoadedDocumentAndCopiedFromAKeptOne) {
+  const std::string text =
+      zrt("<ResourceDatabase> { resources = [ <Mesh> { name = \"m\" "
+          "vertices = ( 0.5 1.5 2.5 3.5 4.5 5.5 6.5 7.5 8.5 ) indices = ( 0 1 2 ) } ] }");
+  auto meshOf = [](const zr::Object* object) -> const demo::Mesh* {
+    const auto* db = static_cast<const zr::ResourceDatabase*>(object);
+    if (!db || db->resources().size() != 1 || !db->resources()[0]->isOfType(demo::Mesh::Type()))
+      return nullptr;
+    return static_cast<const demo::Mesh*>(db->resources()[0].get());
+  };
+  const std::vector<double> vertices = {0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5};
+  const std::vector<int64_t> indices = {0, 1, 2};
+
+  ref<zr::ResourceDatabase> loaded = load(text);
+  const demo::Mesh* mesh = meshOf(loaded.get());
+  ASSERT_NE(mesh, nullptr);
+  EXPECT_EQ(mesh->vertices, vertices);
+  EXPECT_EQ(mesh->indices, indices);
+
+  ref<zr::MemoryFile> file = zrtest::documentInFormat(text, GetParam());
+  zrX::Document document;
+  ASSERT_EQ(zrX::readDocument(file.get(), GetParam(), document), zrX::ReadStatus::Ok);
+  zrX::ZRXSerializer serializer;
+  EXPECT_FALSE(serializer.importsOwnDocument());
+  ref<zr::Object> imported = serializer.importZRX(document.structures().front().get());
+  mesh = meshOf(imported.get());
+  ASSERT_NE(mesh, nullptr);
+  EXPECT_EQ(mesh->vertices, vertices);
+  const zrX::ZRXValue& held = document.structures().front()->value()[0].value();
+  ASSERT_EQ(held.type(), zrX::ZRXValue::List);
+  const zrX::ZRXStructure* meshStructure = held.getList()->value()[0].getStructure();
+  EXPECT_EQ(meshStructure->value()[1].value().getArrayReal()->value(), vertices);
+  EXPECT_EQ(meshStructure->value()[2].value().getArrayInteger()->value(), indices);
+  EXPECT_FALSE(serializer.importsOwnDocument());
+}
+
 TEST(DemoHostExport, AChainBeyondTheConversionLimitFailsToExportCleanly) {
   ref<demo::SceneNode> root = new demo::SceneNode;
   demo::SceneNode* last = root.get();

@@ -164,11 +164,41 @@ class SloppyWrapper : public zrX::ClassWrapper {
   }
 };
 
+// A wrapper that notes whether its serializer imports its own document, taking the "values"
+// array's storage when it does.
+class Probe : public zr::Object {
+  ZR_DECLARE_TYPE()
+ public:
+  bool ownDocument = false;
+  std::vector<int64_t> values;
+};
+ZR_DEFINE_TYPE(Probe, zr::Object, "Probe")
+
+class ProbeWrapper : public zrX::ClassWrapper {
+ public:
+  ref<zr::Object> importObject(ZRXSerializer& serializer, const ZRXStructure* structure) override {
+    ref<Probe> probe = new Probe;
+    serializer.registerImportedStructure(structure, probe.get());
+    probe->ownDocument = serializer.importsOwnDocument();
+    for (const ZRXStructure::KeyValue& entry : structure->value()) {
+      if (entry.key() != "values" || entry.value().type() != ZRXValue::ArrayInteger) continue;
+      std::vector<int64_t>& values = entry.value().getArrayInteger()->value();
+      if (probe->ownDocument)
+        probe->values.swap(values);
+      else
+        probe->values = values;
+    }
+    return probe;
+  }
+  ref<ZRXStructure> exportObject(ZRXSerializer&, const zr::Object*) override { return nullptr; }
+};
+
 class SerializerIOTest : public ::testing::TestWithParam<Format> {
  protected:
   SerializerIOTest() {
     registry->registerWrapper("<Twice>", Twice::Type(), new TwiceWrapper);
     registry->registerWrapper("<Sloppy>", Sloppy::Type(), new SloppyWrapper);
+    registry->registerWrapper("<Probe>", Probe::Type(), new ProbeWrapper);
     serializer.setRegistry(registry.get());
   }
 
@@ -676,6 +706,31 @@ TEST_P(SerializerIOTest, ImportFailureIsAnImportError) {
   EXPECT_EQ(serializer.error(), ZRXSerializer::ImportError);
   EXPECT_EQ(log.errors(), (Errors{"No importing serializer found for structure '<Unknown>'."}));
   EXPECT_TRUE(serializer.metadata().empty());
+}
+
+// Only a load imports a document nobody else holds: there a wrapper may take array storage,
+// and the flag is down again once the load returns.
+TEST_P(SerializerIOTest, OnlyALoadImportsItsOwnDocument) {
+  const std::string text = "ZRX version=101 encoding=ascii\n<Probe> { values = ( 1 2 3 ) }\n";
+  const std::vector<int64_t> values = {1, 2, 3};
+  ref<zr::MemoryFile> file = documentFromText(text, format());
+  EXPECT_FALSE(serializer.importsOwnDocument());
+  ref<zr::Object> loaded = load(serializer, file.get(), true, format());
+  ASSERT_TRUE(loaded && loaded->isOfType(Probe::Type()));
+  EXPECT_TRUE(static_cast<Probe*>(loaded.get())->ownDocument);
+  EXPECT_EQ(static_cast<Probe*>(loaded.get())->values, values);
+  EXPECT_FALSE(serializer.importsOwnDocument());
+
+  zrX::Document document;
+  ref<zr::MemoryFile> again = documentFromText(text, format());
+  ASSERT_EQ(zrX::readDocument(again.get(), format(), document), zrX::ReadStatus::Ok);
+  ZRXSerializer other = makeSerializer();
+  zr::Object* imported = other.importZRX(document.structures().front().get());
+  ASSERT_TRUE(imported && imported->isOfType(Probe::Type()));
+  EXPECT_FALSE(static_cast<Probe*>(imported)->ownDocument);
+  EXPECT_EQ(static_cast<Probe*>(imported)->values, values);
+  EXPECT_EQ(document.structures().front()->value()[0].value().getArrayInteger()->value(), values);
+  EXPECT_TRUE(log.entries().empty()) << log.all();
 }
 
 TEST_P(SerializerIOTest, OnlyTheFirstStructureIsImported) {

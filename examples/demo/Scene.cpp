@@ -122,7 +122,7 @@ class Reader {
   bool read(const Entry& e, std::vector<double>* out) {
     const ZRXValue& v = e.value();
     if (v.type() == ZRXValue::ArrayReal) {
-      *out = v.getArrayReal()->value();
+      take(v.getArrayReal()->value(), out);
       return true;
     }
     if (v.type() == ZRXValue::ArrayInteger && v.getArrayInteger()->value().empty()) {
@@ -133,8 +133,19 @@ class Reader {
   }
   bool read(const Entry& e, std::vector<int64_t>* out) {
     if (e.value().type() != ZRXValue::ArrayInteger) return fail(e, "is not an integer array");
-    *out = e.value().getArrayInteger()->value();
+    take(e.value().getArrayInteger()->value(), out);
     return true;
+  }
+  // A document that loadZRT or loadZRB read for this import is dropped after it: its arrays'
+  // storage can be taken instead of copied.
+  template <class T>
+  void take(std::vector<T>& values, std::vector<T>* out) {
+    if (mSerializer.importsOwnDocument()) {
+      *out = std::move(values);
+      values.clear();
+    } else {
+      *out = values;
+    }
   }
   bool readText(const Entry& e, std::string* out) {
     if (e.value().type() != ZRXValue::RawtextBlock) return fail(e, "is not a raw text block");
@@ -307,7 +318,6 @@ class MeshWrapper : public zrX::ClassWrapper {
     return st;
   }
 };
-
 
 class NodeWrapper : public zrX::ClassWrapper {
  public:

@@ -437,7 +437,16 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
   }
   if (document.structures().empty()) return nullptr;
   // As for saves: a failure reported by a wrapper that still made an object fails the load.
-  zr::ref<zr::Object> object = importZRX(document.structures().front().get());
+  zr::ref<zr::Object> object;
+  {
+    // Reset on the way out, whatever a wrapper throws.
+    struct OwnDocument {
+      bool& flag;
+      explicit OwnDocument(bool& f) : flag(f) { flag = true; }
+      ~OwnDocument() { flag = false; }
+    } own(mImportsOwnDocument);
+    object = importZRX(document.structures().front().get());
+  }
   // Imported structures stay alive through mImportedStructures, and so does all they reach: the
   // document need not look for cycles below them when it is dropped (reset() does, later).
   auto& top = document.structures();

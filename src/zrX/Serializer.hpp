@@ -109,6 +109,12 @@ class ZRX_API ZRXSerializer : public zr::Object {
   zr::ref<zr::Object> loadZRB(zr::VirtualFile* file, bool reset);
   zr::ref<zr::Object> loadZRB(const zr::String& path, bool reset);
 
+  // True while loadZRT or loadZRB import the document they have just read: nobody but the
+  // serializer holds that tree and nothing reads its arrays again, so a wrapper may take an
+  // array's storage (`std::swap` with its value()) instead of copying it. False for structures a
+  // caller hands to importZRX, whose tree the caller may still use.
+  bool importsOwnDocument() const { return mImportsOwnDocument; }
+
   // --- Bookkeeping for wrappers ---
 
   // Record a converted pair; a wrapper calls these before converting what the pair refers to.
@@ -257,6 +263,7 @@ class ZRX_API ZRXSerializer : public zr::Object {
   zr::String mDocumentURL;
   std::map<std::string, std::string, std::less<>> mDirectives;
   EError mError = NoError;
+  bool mImportsOwnDocument = false;
   int32_t mIDCounter = 0;
   ImportedMap mImportedStructures;
   ExportedMap mExportedObjects;
