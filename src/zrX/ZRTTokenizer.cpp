@@ -95,6 +95,11 @@ ZRTTokenizer::ZRTTokenizer() = default;
 
 // Window -----------------------------------------------------------------------------------------
 
+namespace {
+// The least room a read gets at the end of a buffer that has grown to the rest of the file.
+constexpr size_t kTailRoom = 4096;
+}  // namespace
+
 bool ZRTTokenizer::more() {
   if (!mStarted) {
     mStarted = true;
@@ -124,10 +129,26 @@ bool ZRTTokenizer::more() {
     mEnd -= mStart;
     mStart = 0;
   }
-  if (mBuffer.size() - mEnd < static_cast<size_t>(kZRTChunkSize))
-    mBuffer.resize(std::max(mBuffer.size() * 2, mEnd + kZRTChunkSize));
+  // Below a chunk of room the buffer grows, except for the read that finds the file's end.
+  if (mBuffer.size() - mEnd < kTailRoom ||
+      (mBuffer.size() - mEnd < static_cast<size_t>(kZRTChunkSize) &&
+       mEnd < 4 * static_cast<size_t>(kZRTChunkSize))) {
+    size_t room = std::max(mBuffer.size() * 2, mEnd + kZRTChunkSize);
+    // A token that spans several chunks may run on to the end of the file (a big raw text block,
+    // or a hostile unterminated string): room for the rest of the file at once, and never more,
+    // so a token costs one more reallocation and no more memory than the file.
+    const int64_t size = file()->size();
+    const int64_t position = file()->position();
+    if (size >= position && mEnd >= 4 * static_cast<size_t>(kZRTChunkSize)) {
+      const size_t rest = static_cast<size_t>(size - position);
+      room = mEnd + rest + kTailRoom;  // the tail: the read that finds the end needs no more
+    }
+    mBuffer.reserve(room);  // exactly: resize alone would double the capacity
+    mBuffer.resize(room);
+  }
   mWindow = mBuffer.data();
-  const int64_t got = file()->read(mBuffer.data() + mEnd, kZRTChunkSize);
+  const size_t want = std::min(mBuffer.size() - mEnd, static_cast<size_t>(kZRTChunkSize));
+  const int64_t got = file()->read(mBuffer.data() + mEnd, static_cast<int64_t>(want));
   if (got <= 0) {
     markEnd();
     return false;
