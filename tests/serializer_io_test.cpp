@@ -113,6 +113,26 @@ ref<zr::MemoryFile> documentFromText(const std::string& text, Format format) {
   return binary;
 }
 
+// `bytes`, a saved document, with its Creation_Date blanked: two saves of one graph differ there
+// when a second passes between them.
+std::string withoutCreationDate(const std::string& bytes, Format format) {
+  ref<zr::MemoryFile> file =
+      new zr::MemoryFile(std::vector<uint8_t>(bytes.begin(), bytes.end()), "saved");
+  zrX::Document document;
+  EXPECT_EQ(zrX::readDocument(file.get(), format, document), zrX::ReadStatus::Ok);
+  const auto date = document.metadata().find("Creation_Date");
+  if (date == document.metadata().end() || date->second.type() != ZRXValue::String) {
+    ADD_FAILURE() << "no Creation_Date";
+    return bytes;
+  }
+  const std::string& text = date->second.getString();
+  std::string blanked = bytes;
+  for (size_t at = blanked.find(text); !text.empty() && at != std::string::npos;
+       at = blanked.find(text, at + text.size()))
+    blanked.replace(at, text.size(), std::string(text.size(), '-'));
+  return blanked;
+}
+
 // A host object whose wrapper exports a structure holding one list, or one structure without an
 // ID, in two entries, which no format can write.
 class Twice : public zr::Object {
@@ -569,7 +589,8 @@ TEST_P(SerializerIOTest, FaultyDiskWritesKeepThePreviousDocument) {
   ref<zrtest::FaultyDiskFile> exact =
       new zrtest::FaultyDiskFile(zr::String(documentPath().c_str()), size);
   EXPECT_TRUE(save(serializer, exact.get(), changed.get(), true, format()));
-  EXPECT_EQ(zrtest::TempFolder::readBytes(documentPath()), sized->text());
+  EXPECT_EQ(withoutCreationDate(zrtest::TempFolder::readBytes(documentPath()), format()),
+            withoutCreationDate(sized->text(), format()));
   EXPECT_EQ(folder.entries().size(), 1u);
 }
 
