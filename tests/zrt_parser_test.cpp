@@ -306,6 +306,13 @@ TEST(ParserZRT, ReportsErrorsWithLineNumbers) {
       {kHeader + "<A> { k = ( 1\n-9223372036854775809 ) }",
        {"Line 3 : integer '-9223372036854775809' is out of the 64-bit range.\n",
         "Line 3 : parse error at '-9223372036854775809'.\n"}},
+      // Integers of 20 digits and more, whose digits overflow 64 bits, are never read modulo 2^64.
+      {kHeader + "<A> { k = ( 1 18446744073709551621 ) }",
+       {"Line 2 : integer '18446744073709551621' is out of the 64-bit range.\n",
+        "Line 2 : parse error at '18446744073709551621'.\n"}},
+      {kHeader + "<A> { k = ( 1 -1844674407370955162100000 ) }",
+       {"Line 2 : integer '-1844674407370955162100000' is out of the 64-bit range.\n",
+        "Line 2 : parse error at '-1844674407370955162100000'.\n"}},
       // Lexical errors inside a structure: the tokenizer's message, then the parser's.
       {kHeader + "<A> {\n k = @ }",
        {"Line 3 : unexpected character '@'.\n", "Line 3 : parse error.\n"}},

@@ -624,7 +624,9 @@ void ZRTTokenizer::readPlainNumbers(std::vector<int64_t>& out) {
     const char c = mWindow[mPos];
     if (!isDigit(c) && c != '-' && c != '+') return;
     mStart = mPos++;
-    if (!scanPlainNumber() || mPlainIsReal || mNumberDigits >= kPlainDigitsLimit) {
+    // Digits beyond 19 wrap around 64 bits: only a simple number's digits are its value.
+    if (!scanPlainNumber() || mPlainIsReal || !mSimpleNumber ||
+        mNumberDigits >= kPlainDigitsLimit) {
       mPos = mStart;
       return;
     }
