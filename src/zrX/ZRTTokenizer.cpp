@@ -124,31 +124,33 @@ bool ZRTTokenizer::more() {
   if (mInMemory || atEnd()) return false;
   // Keep the token being read, [mStart, mEnd), at the front; read the next chunk after it.
   if (mStart > 0) {
-    std::memmove(mBuffer.data(), mBuffer.data() + mStart, mEnd - mStart);
+    std::memmove(mBuffer.get(), mBuffer.get() + mStart, mEnd - mStart);
     mPos -= mStart;
     mEnd -= mStart;
     mStart = 0;
   }
   // Below a chunk of room the buffer grows, except for the read that finds the file's end.
-  if (mBuffer.size() - mEnd < kTailRoom ||
-      (mBuffer.size() - mEnd < static_cast<size_t>(kZRTChunkSize) &&
-       mEnd < 4 * static_cast<size_t>(kZRTChunkSize))) {
-    size_t room = std::max(mBuffer.size() * 2, mEnd + kZRTChunkSize);
+  if (mBufferSize - mEnd < kTailRoom || (mBufferSize - mEnd < static_cast<size_t>(kZRTChunkSize) &&
+                                         mEnd < 4 * static_cast<size_t>(kZRTChunkSize))) {
+    size_t room = std::max(mBufferSize * 2, mEnd + kZRTChunkSize);
     // A token that spans several chunks may run on to the end of the file (a big raw text block,
     // or a hostile unterminated string): room for the rest of the file at once, and never more,
-    // so a token costs one more reallocation and no more memory than the file.
+    // so a token costs one more reallocation and no more memory than the file. The room is left
+    // uninitialised: its pages cost memory only as the file's bytes arrive in them.
     const int64_t size = file()->size();
     const int64_t position = file()->position();
     if (size >= position && mEnd >= 4 * static_cast<size_t>(kZRTChunkSize)) {
       const size_t rest = static_cast<size_t>(size - position);
       room = mEnd + rest + kTailRoom;  // the tail: the read that finds the end needs no more
     }
-    mBuffer.reserve(room);  // exactly: resize alone would double the capacity
-    mBuffer.resize(room);
+    std::unique_ptr<char[]> grown(new char[room]);
+    if (mEnd > 0) std::memcpy(grown.get(), mBuffer.get(), mEnd);
+    mBuffer = std::move(grown);
+    mBufferSize = room;
   }
-  mWindow = mBuffer.data();
-  const size_t want = std::min(mBuffer.size() - mEnd, static_cast<size_t>(kZRTChunkSize));
-  const int64_t got = file()->read(mBuffer.data() + mEnd, static_cast<int64_t>(want));
+  mWindow = mBuffer.get();
+  const size_t want = std::min(mBufferSize - mEnd, static_cast<size_t>(kZRTChunkSize));
+  const int64_t got = file()->read(mBuffer.get() + mEnd, static_cast<int64_t>(want));
   if (got <= 0) {
     markEnd();
     return false;

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -218,7 +219,9 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   size_t mStart = 0;
   bool mStarted = false;
   bool mInMemory = false;
-  std::vector<char> mBuffer;  // the window when the file is read in chunks
+  // The window when the file is read in chunks: mBufferSize bytes, not initialised.
+  std::unique_ptr<char[]> mBuffer;
+  size_t mBufferSize = 0;
 
   std::string_view mText;
   std::string mScratch;
