@@ -138,6 +138,15 @@ class MeshWrapper : public zrX::ClassWrapper {
     return st;
   }
 
+  // A load drops the document it read: its arrays' storage is taken, as the README teaches.
+  template <class T>
+  static void take(const zrX::ZRXSerializer& s, std::vector<T>& values, std::vector<T>& out) {
+    if (s.importsOwnDocument())
+      out.swap(values);
+    else
+      out = values;
+  }
+
   zr::ref<zr::Object> importObject(zrX::ZRXSerializer& s, const zrX::ZRXStructure* st) override {
     zr::ref<AMesh> m = new AMesh;
     s.registerImportedStructure(st, m.get());
@@ -155,9 +164,9 @@ class MeshWrapper : public zrX::ClassWrapper {
       } else if (k == "scale" && v.type() == ZRXValue::Real) {
         m->scale = v.getReal();
       } else if (k == "vertices" && v.type() == ZRXValue::ArrayReal) {
-        m->vertices = v.getArrayReal()->value();
+        take(s, v.getArrayReal()->value(), m->vertices);
       } else if (k == "indices" && v.type() == ZRXValue::ArrayInteger) {
-        m->indices = v.getArrayInteger()->value();
+        take(s, v.getArrayInteger()->value(), m->indices);
       }
     }
     return m;
