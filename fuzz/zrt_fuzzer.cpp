@@ -2,13 +2,24 @@
 // then frees everything. Linking can close cycles (a structure whose member names its own ID), so
 // the trees are handed to breakCycles before the last references go; the leak checker then sees
 // every node freed.
+//
+// An input whose first byte has its high bit set is also read a second way: the rest of the input
+// through a file that is not in memory and hands out at most 1 to 64 bytes per read (the first
+// byte's low six bits; bit 6 hides the file's size), so every token, line end and number may be
+// cut between reads. The
+// tokenizer's window over chunks must then read exactly what it reads in place: the same
+// messages, and when the read succeeds, the same document (compared as written ZRB bytes).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "zrCore/Log.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/Cycles.hpp"
+#include "zrX/Document.hpp"
 #include "zrX/ParserZRT.hpp"
 
 namespace {
@@ -26,11 +37,80 @@ void addNode(const zrX::ZRXValue& value, std::vector<zr::ref<zrX::ZRXTaggedValue
   }
 }
 
+// The bytes of a buffer, not in memory as far as readers can tell, handed out a few at a time.
+class TrickleFile : public zr::VirtualFile {
+ public:
+  TrickleFile(const uint8_t* data, size_t size, size_t step, bool sizeKnown)
+      : mData(data), mSize(size), mStep(step), mSizeKnown(sizeKnown) {}
+  bool open(EOpenMode mode) override {
+    mOpen = mode == ReadOnly;
+    mPosition = 0;
+    return mOpen;
+  }
+  bool isOpen() const override { return mOpen; }
+  bool close() override {
+    mOpen = false;
+    return true;
+  }
+  int64_t read(void* data, int64_t count) override {
+    if (!mOpen || count <= 0) return 0;
+    size_t n = std::min({static_cast<size_t>(count), mStep, mSize - mPosition});
+    std::memcpy(data, mData + mPosition, n);
+    mPosition += n;
+    return static_cast<int64_t>(n);
+  }
+  int64_t write(const void*, int64_t) override { return 0; }
+  int64_t position() const override { return static_cast<int64_t>(mPosition); }
+  int64_t size() const override { return mSizeKnown ? static_cast<int64_t>(mSize) : -1; }
+
+ private:
+  const uint8_t* mData;
+  size_t mSize, mStep, mPosition = 0;
+  bool mSizeKnown;
+  bool mOpen = false;
+};
+
+// What a read of `file` gives: its messages, whether it read, and the document as ZRB bytes.
+struct Outcome {
+  std::string messages;
+  bool ok = false;
+  std::vector<uint8_t> bytes;
+};
+
+std::string* gMessages = nullptr;
+
+Outcome readUnlinked(zr::VirtualFile* file) {
+  Outcome outcome;
+  gMessages = &outcome.messages;
+  zrX::Document document;
+  zrX::ReadOptions options;
+  options.link = false;
+  outcome.ok = zrX::readDocument(file, zrX::Format::ZRT, document, options) == zrX::ReadStatus::Ok;
+  gMessages = nullptr;
+  if (outcome.ok) {
+    zr::ref<zr::MemoryFile> out = new zr::MemoryFile;
+    if (zrX::writeDocument(out.get(), zrX::Format::ZRB, document).ok()) outcome.bytes = out->data();
+  }
+  return outcome;
+}
+
+void compareStreamed(const uint8_t* data, size_t size) {
+  const size_t step = (data[0] & 0x3F) + 1;
+  zr::ref<zr::MemoryFile> inMemory =
+      new zr::MemoryFile(std::vector<uint8_t>(data + 1, data + size));
+  zr::ref<TrickleFile> streamed = new TrickleFile(data + 1, size - 1, step, (data[0] & 0x40) == 0);
+  const Outcome a = readUnlinked(inMemory.get());
+  const Outcome b = readUnlinked(streamed.get());
+  if (a.messages != b.messages || a.ok != b.ok || a.bytes != b.bytes) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool silenced = [] {
-    zr::Log::setSink([](zr::Log::Level, const std::string&) {});
+    zr::Log::setSink([](zr::Log::Level, const std::string& line) {
+      if (gMessages) *gMessages += line;
+    });
     return true;
   }();
   (void)silenced;
@@ -46,5 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parser->structures().clear();
   parser->metadata().clear();
   zrX::breakCycles(roots);
+
+  if (size > 0 && (data[0] & 0x80) != 0) compareStreamed(data, size);
   return 0;
 }
