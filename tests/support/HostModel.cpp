@@ -263,7 +263,6 @@ class MaterialWrapper : public zrX::ClassWrapper {
   }
 };
 
-
 class NodeWrapper : public zrX::ClassWrapper {
  public:
   zr::ref<zr::Object> importObject(ZRXSerializer& serializer,
