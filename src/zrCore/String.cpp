@@ -110,14 +110,16 @@ String Say::str() const {
   return String(std::move(out));
 }
 
-std::string messageText(std::string_view text, size_t limit) {
+void appendEscaped(std::string& out, std::string_view text, char quote, bool escapeHighBytes) {
   static const char kHex[] = "0123456789abcdef";
-  const size_t shown = text.size() > limit ? limit : text.size();
-  std::string out;
-  out.reserve(shown + 16);
-  for (size_t i = 0; i < shown; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    switch (byte) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == quote) {
+      out += '\\';
+      out += c;
+      continue;
+    }
+    switch (c) {
       case '\n':
         out += "\\n";
         break;
@@ -130,19 +132,23 @@ std::string messageText(std::string_view text, size_t limit) {
       case '\\':
         out += "\\\\";
         break;
-      case '\'':
-        out += "\\'";
-        break;
       default:
-        if (byte < 0x20 || byte >= 0x7F) {
+        if (byte < 0x20 || byte == 0x7F || (escapeHighBytes && byte > 0x7F)) {
           out += "\\x";
           out += kHex[byte >> 4];
           out += kHex[byte & 0xF];
         } else {
-          out += static_cast<char>(byte);
+          out += c;
         }
     }
   }
+}
+
+std::string messageText(std::string_view text, size_t limit) {
+  const size_t shown = text.size() > limit ? limit : text.size();
+  std::string out;
+  out.reserve(shown + 16);
+  appendEscaped(out, text.substr(0, shown), '\'', true);
   if (shown < text.size()) out += "...[" + std::to_string(text.size()) + " bytes]";
   return out;
 }

@@ -97,6 +97,12 @@ class ZRCORE_API Say {
   std::vector<Argument> mArguments;
 };
 
+// Appends `text` to `out` as one line of plain text: control bytes, 0x7F, the backslash and
+// `quote` become escapes (\n \r \t \\, a backslash before the quote, \xHH for the rest), and so
+// do bytes from 0x80 up when `escapeHighBytes` (otherwise they pass, so UTF-8 stays readable).
+ZRCORE_API void appendEscaped(std::string& out, std::string_view text, char quote,
+                              bool escapeHighBytes);
+
 // Text from a file as a message quotes it: control bytes, bytes from 0x7F up, the backslash and
 // the quote character "'" are written as escapes (\n \r \t \\ \' and \xHH for the rest), so a
 // message stays one line of plain text whatever the file holds; a text longer than `limit` bytes

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "zrCore/String.hpp"
 #include "zrX/VisitorLinker.hpp"
 
 namespace zrxtool {
@@ -102,37 +103,9 @@ bool verifyLinks(const zrX::Document& document, int maxDepth) {
 }
 
 std::string printable(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          out += "\\x";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 15];
-        } else {
-          out += c;
-        }
-    }
-  }
+  zr::appendEscaped(out, text, '"', false);
   return out;
 }
 

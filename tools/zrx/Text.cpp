@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <string_view>
+
+#include "zrCore/String.hpp"
 
 namespace zrxtool {
 
@@ -164,38 +167,9 @@ std::string formatReal(double value) {
 
 std::string safeText(const std::string& text, size_t limit) {
   const bool cut = text.size() > limit;
-  const size_t shown = cut ? limit : text.size();
   std::string out;
-  out.reserve(shown + 8);
-  for (size_t i = 0; i < shown; ++i) {
-    const char c = text[i];
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (byte < 0x20 || byte >= 0x7F) {
-          out += "\\x";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 15];
-        } else {
-          out += c;
-        }
-    }
-  }
+  out.reserve((cut ? limit : text.size()) + 8);
+  zr::appendEscaped(out, std::string_view(text).substr(0, cut ? limit : text.size()), '"', true);
   if (cut) out += "...";
   return out;
 }
