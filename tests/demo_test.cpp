@@ -3,10 +3,7 @@
 // by its owner; deep trees on both sides of a round trip and the serializer's limit of nested
 // conversions with the demo's wrappers; and `zrx_demo --load` run as a program on good, hostile
 // and foreign files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,10 +13,9 @@
 
 #include "support/DocumentText.hpp"
 #include "support/LogCapture.hpp"
+#include "support/RunProgram.hpp"
 #include "support/SmallStack.hpp"
 #include "support/TempFolder.hpp"
-
-extern char** environ;
 
 #ifndef ZRX_DEMO
 
@@ -434,39 +430,12 @@ TEST(DemoHostExport, AChainBeyondTheConversionLimitFailsToExportCleanly) {
 
 // zrx_demo --load, run as a program ------------------------------------------------------------
 
-struct Outcome {
-  int status = -1;  // the exit status; 128 + the signal when the program was killed
-  std::string out, err;
-};
+using zrtest::Outcome;
 
 class DemoProgram : public ::testing::Test {
  protected:
   Outcome run(const std::vector<std::string>& args) {
-    const std::string outPath = capture.path("stdout"), errPath = capture.path("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::string program = ZRX_DEMO;
-    std::vector<std::string> storage(args);
-    std::vector<char*> argv{program.data()};
-    for (std::string& a : storage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Outcome outcome;
-    EXPECT_EQ(spawned, 0) << "cannot start " << program;
-    if (spawned != 0) return outcome;
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = zrtest::TempFolder::readBytes(outPath);
-    outcome.err = zrtest::TempFolder::readBytes(errPath);
-    return outcome;
+    return zrtest::runProgram(ZRX_DEMO, args, capture.folder());
   }
 
   // Writes `text` (ZRT) into the folder as a document in `format`.
