@@ -9,13 +9,12 @@
 // cut between reads. The
 // tokenizer's window over chunks must then read exactly what it reads in place: the same
 // messages, and when the read succeeds, the same document (compared as written ZRB bytes).
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "support/TrickleFile.hpp"
 #include "zrCore/Log.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/Cycles.hpp"
@@ -36,39 +35,6 @@ void addNode(const zrX::ZRXValue& value, std::vector<zr::ref<zrX::ZRXTaggedValue
       break;
   }
 }
-
-// The bytes of a buffer, not in memory as far as readers can tell, handed out a few at a time.
-class TrickleFile : public zr::VirtualFile {
- public:
-  TrickleFile(const uint8_t* data, size_t size, size_t step, bool sizeKnown)
-      : mData(data), mSize(size), mStep(step), mSizeKnown(sizeKnown) {}
-  bool open(EOpenMode mode) override {
-    mOpen = mode == ReadOnly;
-    mPosition = 0;
-    return mOpen;
-  }
-  bool isOpen() const override { return mOpen; }
-  bool close() override {
-    mOpen = false;
-    return true;
-  }
-  int64_t read(void* data, int64_t count) override {
-    if (!mOpen || count <= 0) return 0;
-    size_t n = std::min({static_cast<size_t>(count), mStep, mSize - mPosition});
-    std::memcpy(data, mData + mPosition, n);
-    mPosition += n;
-    return static_cast<int64_t>(n);
-  }
-  int64_t write(const void*, int64_t) override { return 0; }
-  int64_t position() const override { return static_cast<int64_t>(mPosition); }
-  int64_t size() const override { return mSizeKnown ? static_cast<int64_t>(mSize) : -1; }
-
- private:
-  const uint8_t* mData;
-  size_t mSize, mStep, mPosition = 0;
-  bool mSizeKnown;
-  bool mOpen = false;
-};
 
 // What a read of `file` gives: its messages, whether it read, and the document as ZRB bytes.
 struct Outcome {
@@ -98,7 +64,9 @@ void compareStreamed(const uint8_t* data, size_t size) {
   const size_t step = (data[0] & 0x3F) + 1;
   zr::ref<zr::MemoryFile> inMemory =
       new zr::MemoryFile(std::vector<uint8_t>(data + 1, data + size));
-  zr::ref<TrickleFile> streamed = new TrickleFile(data + 1, size - 1, step, (data[0] & 0x40) == 0);
+  zr::ref<zrtest::TrickleFile> streamed =
+      new zrtest::TrickleFile(std::vector<uint8_t>(data + 1, data + size),
+                              static_cast<int64_t>(step), (data[0] & 0x40) == 0);
   const Outcome a = readUnlinked(inMemory.get());
   const Outcome b = readUnlinked(streamed.get());
   if (a.messages != b.messages || a.ok != b.ok || a.bytes != b.bytes) __builtin_trap();

@@ -11,6 +11,7 @@
 
 #include "support/LogCapture.hpp"
 #include "support/SmallStack.hpp"
+#include "support/TrickleFile.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/ParserZRT.hpp"
 
@@ -107,20 +108,7 @@ struct Parsed {
   std::string dump;  // the top-level structures, one per line
 };
 
-// A file read piece by piece, `step` bytes at most per read, which does not show its bytes in
-// place: the tokenizer then moves its window over chunk boundaries.
-class StreamedFile : public zr::MemoryFile {
- public:
-  StreamedFile(std::vector<uint8_t> data, int64_t step)
-      : zr::MemoryFile(std::move(data)), mStep(step) {}
-  const uint8_t* contentInMemory() const override { return nullptr; }
-  int64_t read(void* data, int64_t count) override {
-    return zr::MemoryFile::read(data, std::min(count, mStep));
-  }
-
- private:
-  int64_t mStep;
-};
+using zrtest::TrickleFile;
 
 // Parses `text` from a file in memory, or, with `step`, from a file read `step` bytes at a time.
 Parsed parseText(const std::string& text, int maxDepth = zrX::kDefaultMaxDepth, int64_t step = 0) {
@@ -130,7 +118,7 @@ Parsed parseText(const std::string& text, int maxDepth = zrX::kDefaultMaxDepth, 
   out.parser->setMaxDepth(maxDepth);
   std::vector<uint8_t> bytes(text.begin(), text.end());
   zr::ref<zr::MemoryFile> file =
-      step > 0 ? new StreamedFile(std::move(bytes), step) : new zr::MemoryFile(std::move(bytes));
+      step > 0 ? new TrickleFile(std::move(bytes), step) : new zr::MemoryFile(std::move(bytes));
   out.parser->tokenizer()->attachFile(file.get());
   out.ok = out.parser->parse();
   out.fileClosed = !file->isOpen();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/LogCapture.hpp"
+#include "support/TrickleFile.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/ZRTTokenizer.hpp"
 
@@ -44,20 +45,7 @@ std::vector<uint8_t> bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// A MemoryFile whose reads move at most `step` bytes, so every position is a chunk boundary.
-class TrickleFile : public zr::MemoryFile {
- public:
-  TrickleFile(std::vector<uint8_t> data, int64_t step)
-      : zr::MemoryFile(std::move(data)), mStep(step) {}
-  // Read piece by piece: the readers must not see the bytes in place.
-  const uint8_t* contentInMemory() const override { return nullptr; }
-  int64_t read(void* data, int64_t count) override {
-    return zr::MemoryFile::read(data, std::min(count, mStep));
-  }
-
- private:
-  int64_t mStep;
-};
+using zrtest::TrickleFile;
 
 struct Lexed {
   std::vector<std::string> tokens;  // rendered, up to EOF or the failure
