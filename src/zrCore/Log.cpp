@@ -23,16 +23,31 @@ SinkState& state() {
   return *instance;
 }
 
-void emit(Log::Level level, const String& message) {
+void emit(Log::Level level, const std::string& message) {
   SinkState& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  s.sink(level, message.toStdString());
+  s.sink(level, message);
 }
+
+thread_local LogTap* innermostTap = nullptr;
 
 }  // namespace
 
-void Log::error(const String& message) { emit(Level::Error, message); }
-void Log::warning(const String& message) { emit(Level::Warning, message); }
+LogTap::LogTap() : mOuter(innermostTap) { innermostTap = this; }
+LogTap::~LogTap() { innermostTap = mOuter; }
+
+void LogTap::note(const std::string& message) {
+  if (mSawError) return;
+  mSawError = true;
+  mFirstError = message;
+}
+
+void Log::error(const String& message) {
+  const std::string text = message.toStdString();
+  for (LogTap* tap = innermostTap; tap; tap = tap->mOuter) tap->note(text);
+  emit(Level::Error, text);
+}
+void Log::warning(const String& message) { emit(Level::Warning, message.toStdString()); }
 
 Log::Sink Log::setSink(Sink sink) {
   SinkState& s = state();

@@ -24,6 +24,7 @@
 namespace zrX {
 
 class ZRXSerializer;
+class DeclaredClassBase;
 
 // The contract a host's wrapper fulfils (both calls are made by ZRXSerializer only):
 //
@@ -69,6 +70,10 @@ class ZRX_API Registry : public zr::Object {
   // runtime type is `type`, replacing whatever stood under either key. `tag` and `wrapper` must
   // not be null. A wrapper that only imports or only exports goes into one map directly.
   void registerWrapper(const char* tag, const zr::TypeInfo& type, ClassWrapper* wrapper);
+  // Enters the wrapper of a declared class (Declare.hpp) under its tag and runtime type, as
+  // registerWrapper does. A plain struct's declaration, or a class without a way to make one,
+  // stops the process with a message (a programming error).
+  void add(const DeclaredClassBase& declaration);
 
  private:
   ImportWrappers mImportWrappers;

@@ -8,6 +8,7 @@
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
 #include "zrX/Cycles.hpp"
+#include "zrX/DeclaredSession.hpp"
 #include "zrX/ioZRX.hpp"
 
 namespace zrX {
@@ -41,7 +42,26 @@ class ConversionLevel {
 
 ZRXSerializer::ZRXSerializer() { setRegistry(defZRXRegistry()); }
 
-ZRXSerializer::ZRXSerializer(const ZRXSerializer& other) = default;
+void DeclaredSessionDeleter::operator()(DeclaredSession* session) const { delete session; }
+
+// A copy shares the converted pairs but starts without imports under way and without the state
+// of declared classes, which belongs to one serializer.
+ZRXSerializer::ZRXSerializer(const ZRXSerializer& other)
+    : zr::Object(other),
+      mDocumentURL(other.mDocumentURL),
+      mDirectives(other.mDirectives),
+      mError(other.mError),
+      mIDCounter(other.mIDCounter),
+      mImportedStructures(other.mImportedStructures),
+      mExportedObjects(other.mExportedObjects),
+      mMetadata(other.mMetadata),
+      mRegistry(other.mRegistry),
+      mMaxDepth(other.mMaxDepth),
+      mMaxConversionDepth(other.mMaxConversionDepth),
+      mErrorMessage(other.mErrorMessage),
+      mImportFlags(other.mImportFlags) {
+  for (uint8_t& flags : mImportFlags) flags &= static_cast<uint8_t>(~kInProgress);
+}
 
 ZRXSerializer::ZRXSerializer(ZRXSerializer&& other)
     : zr::Object(other),
@@ -53,8 +73,13 @@ ZRXSerializer::ZRXSerializer(ZRXSerializer&& other)
       mExportedObjects(std::move(other.mExportedObjects)),
       mMetadata(std::move(other.mMetadata)),
       mRegistry(other.mRegistry),
-      mMaxDepth(other.mMaxDepth) {
+      mMaxDepth(other.mMaxDepth),
+      mMaxConversionDepth(other.mMaxConversionDepth),
+      mErrorMessage(other.mErrorMessage),
+      mImportFlags(std::move(other.mImportFlags)) {
+  for (uint8_t& flags : mImportFlags) flags &= static_cast<uint8_t>(~kInProgress);
   other.mDirectives.clear();
+  other.mImportFlags.clear();
   other.mImportedStructures.clear();
   other.mExportedObjects.clear();
   other.mMetadata.clear();
@@ -77,6 +102,13 @@ ZRXSerializer& ZRXSerializer::operator=(ZRXSerializer&& other) {
   mMetadata = std::move(other.mMetadata);
   mRegistry = other.mRegistry;
   mMaxDepth = other.mMaxDepth;
+  mMaxConversionDepth = other.mMaxConversionDepth;
+  mErrorMessage = other.mErrorMessage;
+  mImportFlags = std::move(other.mImportFlags);
+  for (uint8_t& flags : mImportFlags) flags &= static_cast<uint8_t>(~kInProgress);
+  mImportFrames.clear();
+  mDeclared.reset();
+  other.mImportFlags.clear();
   other.mDirectives.clear();
   other.mImportedStructures.clear();
   other.mExportedObjects.clear();
@@ -94,6 +126,7 @@ void ZRXSerializer::releaseConversions(bool withMetadata) {
   roots.reserve(mImportedStructures.size() + mExportedObjects.size());
   mImportedStructures.moveKeysTo(roots);
   mExportedObjects.movePartnersTo(roots);
+  mImportFlags.clear();
   if (withMetadata) {
     for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
     mMetadata.clear();
@@ -103,8 +136,29 @@ void ZRXSerializer::releaseConversions(bool withMetadata) {
 
 void ZRXSerializer::reset() {
   mError = NoError;
+  mErrorMessage.clear();
   mIDCounter = 0;
+  mDeclared.reset();
   releaseConversions(false);
+}
+
+DeclaredSession& ZRXSerializer::declaredSession() {
+  if (!mDeclared) mDeclared.reset(new DeclaredSession);
+  return *mDeclared;
+}
+
+void ZRXSerializer::fail(EError error, const std::string& message) {
+  if (mError != NoError) return;
+  zr::Log::error(message);
+  mError = error;
+  mErrorMessage = message;
+}
+
+void ZRXSerializer::failAgain(EError error, const std::string& message) {
+  zr::Log::error(message);
+  if (mError != NoError) return;
+  mError = error;
+  mErrorMessage = message;
 }
 
 // --- Conversion ---
@@ -119,12 +173,12 @@ void ZRXSerializer::reset() {
 
 namespace {
 
-ZRX_COLD void logTag(const char* format, const std::string& tag) {
-  zr::Log::error(zr::Say(format) << zr::messageText(tag));
+ZRX_COLD std::string withTag(const char* format, const std::string& tag) {
+  return zr::String(zr::Say(format) << zr::messageText(tag)).toStdString();
 }
 
-ZRX_COLD void logTypeName(const char* format, const char* name) {
-  zr::Log::error(zr::Say(format) << name);
+ZRX_COLD std::string withTypeName(const char* format, const char* name) {
+  return zr::String(zr::Say(format) << name).toStdString();
 }
 
 }  // namespace
@@ -143,7 +197,29 @@ ZRX_COLD void ZRXSerializer::refuseDeepExport(const zr::TypeInfo& type) {
                     << mMaxConversionDepth << type.name());
 }
 
-zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
+zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) { return importZRX(st, false); }
+
+namespace {
+
+// One import under way, on the serializer's stack of imports; popped however the wrapper leaves.
+template <class Frames>
+class ImportFrameScope {
+ public:
+  template <class Frame>
+  ImportFrameScope(Frames& frames, Frame frame) : mFrames(frames) {
+    frames.push_back(frame);
+  }
+  ~ImportFrameScope() { mFrames.pop_back(); }
+  ImportFrameScope(const ImportFrameScope&) = delete;
+  ImportFrameScope& operator=(const ImportFrameScope&) = delete;
+
+ private:
+  Frames& mFrames;
+};
+
+}  // namespace
+
+zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st, bool strong) {
   ZR_CHECK(st);
   if (mError != NoError) return nullptr;
   if (zr::Object* known = getImportedStructure(st)) return known;
@@ -152,8 +228,7 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
   const Registry::ImportWrappers& wrappers = mRegistry->importWrappers();
   const auto found = wrappers.find(st->tag());
   if (found == wrappers.end()) {
-    mError = ImportError;
-    logTag("No importing serializer found for structure '%s'.", st->tag());
+    fail(ImportError, withTag("No importing serializer found for structure '%s'.", st->tag()));
     return nullptr;
   }
   ClassWrapper* serializer = found->second.get();
@@ -163,17 +238,95 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
     return nullptr;
   }
 
-  const ConversionLevel level(mConversionDepth);
-  const zr::ref<zr::Object> object = serializer->importObject(*this, st);
+  const bool outermost = mImportFrames.empty();
+  zr::ref<zr::Object> object;
+  {
+    const ImportFrameScope<std::vector<ImportFrame>> frame(mImportFrames, ImportFrame{st, strong});
+    const ConversionLevel level(mConversionDepth);
+    object = serializer->importObject(*this, st);
+  }
+  const uint32_t number = mImportedStructures.number(st);
+  if (number != PointerIndex::kNone) mImportFlags[number] &= static_cast<uint8_t>(~kInProgress);
   if (!object) {
-    mError = ImportError;
-    logTag("Error importing structure '%s'.", st->tag());
+    failAgain(ImportError, withTag("Error importing structure '%s'.", st->tag()));
+    if (outermost && mDeclared) mDeclared->abandonImport();
     return nullptr;
   }
   // Only the registered pair keeps the object alive after `object` goes: a wrapper that did not
   // register it would hand the caller a dangling pointer.
   ZR_CHECK(getImportedStructure(st) == object.get());
+  // Declared classes settle what needs the whole import (back pointers) once it is done.
+  if (outermost && mDeclared && !mDeclared->finishImport(*this)) return nullptr;
   return object.get();
+}
+
+bool ZRXSerializer::isImporting(const ZRXStructure* structure) const {
+  const uint32_t number = mImportedStructures.number(structure);
+  return number != PointerIndex::kNone && (mImportFlags[number] & kInProgress) != 0;
+}
+
+bool ZRXSerializer::closesStrongCycle(const ZRXStructure* structure) const {
+  // The frames above the structure's own must all have been entered through strong references.
+  for (auto frame = mImportFrames.rbegin(); frame != mImportFrames.rend(); ++frame) {
+    if (frame->structure == structure) return true;
+    if (!frame->strong) return false;
+  }
+  return false;
+}
+
+namespace {
+
+// "<Tag>" of a structure for messages: its tag, escaped, or "a structure without a tag".
+std::string tagForMessage(const ZRXStructure* structure) {
+  return structure->tag().empty() ? std::string("(untagged structure)")
+                                  : zr::messageText(structure->tag());
+}
+
+// "<Tag> '#id'" (or "<Tag>" for a structure without an ID) for messages.
+std::string structureForMessage(const ZRXStructure* structure) {
+  std::string text = structure->tag().empty() ? std::string("a structure without a tag")
+                                              : zr::messageText(structure->tag());
+  if (!structure->uid().empty() && structure->uid() != "#NULL")
+    text += " '" + zr::messageText(structure->uid()) + "'";
+  return text;
+}
+
+}  // namespace
+
+bool ZRXSerializer::importValueOf(const ZRXValue& value, const ZRXStructure* in,
+                                  std::string_view key, const zr::TypeInfo& type, ImportRule rule,
+                                  zr::Object** out) {
+  ZR_CHECK(in);
+  ZR_CHECK(out);
+  *out = nullptr;
+  if (mError != NoError) return false;
+  auto refuse = [&](const std::string& what) {
+    fail(ImportError, tagForMessage(in) + ": entry '" + zr::messageText(key) + "' " + what + ".");
+    return false;
+  };
+  if (value.type() != ZRXValue::Structure)
+    return refuse("is not a structure (found " + valueForMessage(value) + ")");
+  const ZRXStructure* st = value.getStructure();
+  if (!st) return rule.nullable || refuse("names no structure");
+  const uint32_t number = mImportedStructures.number(st);
+  if (number != PointerIndex::kNone) {
+    const uint8_t flags = mImportFlags[number];
+    if (rule.owned && (flags & kInProgress))
+      return refuse("lists " + structureForMessage(st) + ", which would then own itself");
+    if (rule.owned && (flags & kOwned))
+      return refuse("lists " + structureForMessage(st) + ", which already has an owner");
+    if (rule.holds && (flags & kInProgress) && closesStrongCycle(st))
+      return refuse("names " + structureForMessage(st) +
+                    ", which holds this object already: a cycle of references that nothing frees");
+  }
+  zr::Object* object = importZRX(st, rule.holds || rule.owned);
+  if (!object) return false;  // reported by the import
+  if (!object->isOfType(type))
+    return refuse("names an object of the wrong class (a '" + std::string(object->className()) +
+                  "', not a '" + type.name() + "')");
+  if (rule.owned) mImportFlags[mImportedStructures.number(st)] |= kOwned;
+  *out = object;
+  return true;
 }
 
 ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
@@ -186,8 +339,7 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
   const Registry::ExportWrappers& wrappers = mRegistry->exportWrappers();
   const auto found = wrappers.find(type);
   if (found == wrappers.end()) {
-    mError = ExportError;
-    logTypeName("No exporting serializer found for '%s'.", type.name());
+    fail(ExportError, withTypeName("No exporting serializer found for '%s'.", type.name()));
     return nullptr;
   }
   ClassWrapper* serializer = found->second.get();
@@ -200,8 +352,7 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
   const ConversionLevel level(mConversionDepth);
   const zr::ref<ZRXStructure> structure = serializer->exportObject(*this, obj);
   if (!structure) {
-    mError = ExportError;
-    logTypeName("Error exporting '%s'.", type.name());
+    failAgain(ExportError, withTypeName("Error exporting '%s'.", type.name()));
     return nullptr;
   }
   ZR_CHECK(getExportedObject(obj) == structure.get());
@@ -225,6 +376,9 @@ void ZRXSerializer::registerImportedStructure(const ZRXStructure* st, zr::Object
   ZR_CHECK(obj);
   ZR_CHECK(mImportedStructures.find(st) == mImportedStructures.end());
   mImportedStructures.insert(const_cast<ZRXStructure*>(st), obj);
+  // A wrapper registers the structure it is importing: that one is in progress until it returns.
+  const bool inProgress = !mImportFrames.empty() && mImportFrames.back().structure == st;
+  mImportFlags.push_back(inProgress ? kInProgress : 0);
 }
 
 void ZRXSerializer::registerExportedObject(const zr::Object* obj, ZRXStructure* st) {
@@ -258,15 +412,11 @@ std::string ZRXSerializer::generateID(const char* prefix) {
 }
 
 void ZRXSerializer::signalImportError(const zr::String& message) {
-  if (mError != NoError) return;
-  zr::Log::error(message);
-  mError = ImportError;
+  fail(ImportError, message.toStdString());
 }
 
 void ZRXSerializer::signalExportError(const zr::String& message) {
-  if (mError != NoError) return;
-  zr::Log::error(message);
-  mError = ExportError;
+  fail(ExportError, message.toStdString());
 }
 
 void ZRXSerializer::resolvePath(std::string& path) const {
@@ -365,8 +515,11 @@ void dropMetadata(MetadataMap& metadata) {
   if (!roots.empty()) dropAndBreakCycles(roots);
 }
 
+// The three written fresh by every save, and the versions of declared classes, which describe
+// the classes the save exported (DeclaredSession).
 bool isReservedMetadataKey(const std::string& key) {
-  return key == "ZR_Serializer_Version" || key == "Authoring_Tool" || key == "Creation_Date";
+  return key == "ZR_Serializer_Version" || key == "Authoring_Tool" || key == "Creation_Date" ||
+         key == kClassVersionsKey;
 }
 
 }  // namespace
@@ -395,10 +548,12 @@ bool ZRXSerializer::save(zr::VirtualFile* file, const zr::Object* object, bool r
   ZR_CHECK(file);
   const char* const who = format == Format::ZRT ? "saveZRT" : "saveZRB";
   zr::ref<ZRXStructure> metadata = makeMetadataStructure();
+  if (mDeclared) mDeclared->forgetClassVersions();
   // A wrapper may report a failure and still hand back a structure: the export failed all the
   // same, and the previous document stays.
   ZRXStructure* root = exportZRX(object);
   if (!root || mError != NoError) return false;
+  if (mDeclared) mDeclared->appendClassVersions(*metadata);
 
   // The document is checked completely before the file is opened: a refused save leaves the
   // previous document as it was.
@@ -407,8 +562,9 @@ bool ZRXSerializer::save(zr::VirtualFile* file, const zr::Object* object, bool r
     signalExportError(zr::Say("ZRXSerializer::%s() cannot write the document : %s\n")
                       << who << result.message);
   } else if (result.status == WriteStatus::WriteError) {
-    zr::Log::error(zr::Say("ZRXSerializer::%s() write error : %s\n") << who << file->path());
-    mError = WriteError;
+    failAgain(WriteError,
+              zr::String(zr::Say("ZRXSerializer::%s() write error : %s\n") << who << file->path())
+                  .toStdString());
   }
   return mError == NoError;
 }
@@ -422,7 +578,13 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
   Document document;
   ReadOptions options;
   options.maxDepth = mMaxDepth;
-  const ReadStatus status = readDocument(file, format, document, options);
+  ReadStatus status;
+  {
+    // The parser and the linker log their messages; the first one is the failure's.
+    zr::LogTap tap;
+    status = readDocument(file, format, document, options);
+    if (status != ReadStatus::Ok) mErrorMessage = tap.firstError();
+  }
   if (status == ReadStatus::ParseError) {
     mError = ImportError;
     return nullptr;
@@ -431,6 +593,7 @@ zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst, 
   MetadataMap previous = std::move(mMetadata);
   mMetadata = document.metadata();
   dropMetadata(previous);
+  if (mDeclared) mDeclared->forgetFileVersions();
   if (status == ReadStatus::LinkError) {
     mError = ImportError;
     return nullptr;
@@ -464,9 +627,47 @@ zr::ref<zr::Object> ZRXSerializer::loadByPath(const zr::String& path, bool reset
   if (file) return load(file.get(), resetFirst, format);
   if (resetFirst) reset();
   if (mError != NoError) return nullptr;
-  zr::Log::error(zr::Say("ZRXSerializer::%s() file not found : %s\n")
-                 << (format == Format::ZRT ? "loadZRT" : "loadZRB") << path);
-  mError = ReadError;
+  fail(ReadError, zr::String(zr::Say("ZRXSerializer::%s() file not found : %s\n")
+                             << (format == Format::ZRT   ? "loadZRT"
+                                 : format == Format::ZRB ? "loadZRB"
+                                                         : "load")
+                             << path)
+                      .toStdString());
+  return nullptr;
+}
+
+zr::ref<zr::Object> ZRXSerializer::load(zr::VirtualFile* file, bool resetFirst) {
+  ZR_CHECK(file);
+  const Format format = detectFormat(file);
+  if (format != Format::Unknown) return load(file, resetFirst, format);
+  if (resetFirst) reset();
+  fail(ImportError, zr::String(zr::Say("ZRXSerializer::load() : '%s' is neither a ZRT nor a ZRB "
+                                       "document.\n")
+                               << zr::messageText(file->path().toStdString()))
+                        .toStdString());
+  return nullptr;
+}
+
+zr::ref<zr::Object> ZRXSerializer::load(const zr::String& path, bool resetFirst) {
+  zr::ref<zr::VirtualFile> file = zr::locateFile(path);
+  if (file) return load(file.get(), resetFirst);
+  return loadByPath(path, resetFirst, Format::Unknown);
+}
+
+zr::ref<zr::Object> ZRXSerializer::checkLoaded(zr::ref<zr::Object> loaded,
+                                               const zr::TypeInfo& type) {
+  if (mError != NoError) return nullptr;
+  if (!loaded) {
+    fail(ImportError,
+         "ZRXSerializer::loadAs() : the document holds no object besides its "
+         "metadata.\n");
+    return nullptr;
+  }
+  if (loaded->isOfType(type)) return loaded;
+  fail(ImportError, zr::String(zr::Say("ZRXSerializer::loadAs() : the document holds a '%s', "
+                                       "not a '%s'.\n")
+                               << loaded->className() << type.name())
+                        .toStdString());
   return nullptr;
 }
 

@@ -24,7 +24,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zrCore/Object.hpp"
@@ -40,6 +42,11 @@
 #include "zrX/Visitor.hpp"
 
 namespace zrX {
+
+class DeclaredSession;
+struct ZRX_API DeclaredSessionDeleter {
+  void operator()(DeclaredSession* session) const;
+};
 
 class ZRX_API ZRXSerializer : public zr::Object {
   ZR_DECLARE_TYPE()
@@ -108,6 +115,20 @@ class ZRX_API ZRXSerializer : public zr::Object {
   zr::ref<zr::Object> loadZRT(const zr::String& path, bool reset);
   zr::ref<zr::Object> loadZRB(zr::VirtualFile* file, bool reset);
   zr::ref<zr::Object> loadZRB(const zr::String& path, bool reset);
+  // Either format, told by the file's first bytes; a file of neither sets ImportError with a
+  // message. Otherwise as loadZRT / loadZRB.
+  zr::ref<zr::Object> load(zr::VirtualFile* file, bool reset = true);
+  zr::ref<zr::Object> load(const zr::String& path, bool reset = true);
+  // A typed load: as load(), and null with ImportError and a message naming both classes when
+  // the document's object is not a T (of T's class or one derived from it).
+  template <class T>
+  zr::ref<T> loadAs(const zr::String& path, bool reset = true) {
+    return zr::ref<T>(static_cast<T*>(checkLoaded(load(path, reset), T::Type()).get()));
+  }
+  template <class T>
+  zr::ref<T> loadAs(zr::VirtualFile* file, bool reset = true) {
+    return zr::ref<T>(static_cast<T*>(checkLoaded(load(file, reset), T::Type()).get()));
+  }
 
   // True while loadZRT or loadZRB import the document they have just read: nobody but the
   // serializer holds that tree and nothing reads its arrays again, so a wrapper may take an
@@ -125,6 +146,41 @@ class ZRX_API ZRXSerializer : public zr::Object {
   zr::Object* getImportedStructure(const ZRXStructure* st) const;
   ZRXStructure* getExportedObject(const zr::Object* obj) const;
 
+  // How importValue treats the structure a value names.
+  struct ImportRule {
+    // "#NULL" (a value that names no structure) is allowed and gives null; otherwise refused.
+    bool nullable = true;
+    // The importing object owns what the value names, alone: refused when another owner took it
+    // already (two owners), and when it is still being imported (it would own itself, through
+    // whatever it owns). A structure imported before through a shared reference may be owned.
+    bool owned = false;
+    // The importing object holds what the value names through a strong reference (zr::ref): an
+    // import that would close a cycle of such references among the imports under way is refused,
+    // since nothing would ever free it. Owned imports always hold.
+    bool holds = false;
+  };
+
+  // A typed import of one value of `in`'s entry `key` (they only name the place in messages):
+  // the value must be a Structure naming a structure (or "#NULL", as `rule` allows), the object
+  // imported from it must be a T (T's class or one derived from it), and an owned import follows
+  // the rule above. Sets `*out` (null for an allowed "#NULL") and returns true; otherwise reports
+  // ImportError with a message naming the tag, the key, what was expected and what was found,
+  // sets `*out` to null and returns false. A failure of the nested import itself is reported by
+  // that import. REQUIRES: `in` and `out` are not null.
+  template <class T>
+  bool importValue(const ZRXValue& value, const ZRXStructure* in, std::string_view key, T** out,
+                   ImportRule rule = ImportRule()) {
+    zr::Object* object = nullptr;
+    const bool ok = importValueOf(value, in, key, T::Type(), rule, &object);
+    *out = static_cast<T*>(object);
+    return ok;
+  }
+  bool importValueOf(const ZRXValue& value, const ZRXStructure* in, std::string_view key,
+                     const zr::TypeInfo& type, ImportRule rule, zr::Object** out);
+
+  // Whether `structure` is being imported now: its wrapper registered it and has not returned.
+  bool isImporting(const ZRXStructure* structure) const;
+
   // A new structure ID: "#" + prefix + "id" + the next number (1 after construction or reset();
   // one counter for all prefixes). REQUIRES: `prefix` is not null.
   std::string generateID(const char* prefix);
@@ -141,8 +197,16 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // --- Error state ---
 
   EError error() const { return mError; }
-  // Sets the error unconditionally, NoError included.
-  void setError(EError error) { mError = error; }
+  // Sets the error unconditionally, NoError included (which also forgets errorMessage()).
+  void setError(EError error) {
+    mError = error;
+    if (error == NoError) mErrorMessage.clear();
+  }
+  // The message of the first failure since the error was last clear: what signalImportError or
+  // signalExportError were given, the serializer's own message, or a load's first parse or link
+  // message (as logged, line end included). "" while the error is NoError, and after setError by a
+  // caller. The log receives every message as before.
+  const std::string& errorMessage() const { return mErrorMessage; }
   // "NoError", "ImportError", "ExportError", "ReadError"; "WriteError" for 4 and any other value.
   const char* errorString() const;
 
@@ -210,6 +274,8 @@ class ZRX_API ZRXSerializer : public zr::Object {
     }
     Partner* end() const { return nullptr; }
     bool contains(const void* key) const { return mIndex.find(key) != PointerIndex::kNone; }
+    // The number of `key` in registration order, or PointerIndex::kNone.
+    uint32_t number(const void* key) const { return mIndex.find(key); }
     // False (and nothing changed) when `key` is recorded already.
     bool insert(Key* key, Partner* partner) {
       bool inserted = false;
@@ -249,6 +315,26 @@ class ZRX_API ZRXSerializer : public zr::Object {
   using ImportedMap = IdentityMap<ZRXStructure, zr::Object>;
   using ExportedMap = IdentityMap<zr::Object, ZRXStructure>;
 
+  // The state the declared classes of a registry keep per serializer (Declare.cpp); made on
+  // first use, dropped by reset() and never copied.
+  DeclaredSession& declaredSession();
+  friend class DeclaredSession;
+  friend class DeclaredClassWrapper;
+  friend class DeclaredEngine;
+  friend class FieldContext;
+  // importZRX for declared classes: `strong` says that the importing object will hold the result
+  // through a strong reference (a cycle of such imports is refused by them).
+  zr::Object* importZRX(const ZRXStructure* structure, bool strong);
+  // Whether importing `structure` now, still being imported, through a strong reference from the
+  // current import, closes a cycle of strong references among declared imports.
+  bool closesStrongCycle(const ZRXStructure* structure) const;
+  zr::ref<zr::Object> checkLoaded(zr::ref<zr::Object> loaded, const zr::TypeInfo& type);
+  // Sets the error (when it is NoError), logs `message` and keeps it as errorMessage().
+  void fail(EError error, const std::string& message);
+  // Logs `message` whatever the error state (each failing level of nested conversions logs its
+  // line); sets the error and keeps the message only when the error is NoError.
+  void failAgain(EError error, const std::string& message);
+
   zr::ref<ZRXStructure> makeMetadataStructure() const;
   void refuseDeepImport(const ZRXStructure* st);
   void refuseDeepExport(const zr::TypeInfo& type);
@@ -272,6 +358,21 @@ class ZRX_API ZRXSerializer : public zr::Object {
   int mMaxDepth = kDefaultMaxDepth;
   int mMaxConversionDepth = kDefaultMaxConversionDepth;
   int mConversionDepth = 0;  // conversions running now
+  std::string mErrorMessage;
+
+  // Imports under way, outermost first, with how each was reached (strong: through a declared
+  // strong reference). Their structures' flags below say "in progress".
+  struct ImportFrame {
+    const ZRXStructure* structure;
+    bool strong;
+  };
+  std::vector<ImportFrame> mImportFrames;
+  bool mNextImportStrong = false;
+  // Per imported structure, by its number in mImportedStructures: kInProgress, kOwned.
+  enum : uint8_t { kInProgress = 1, kOwned = 2 };
+  std::vector<uint8_t> mImportFlags;
+
+  std::unique_ptr<DeclaredSession, DeclaredSessionDeleter> mDeclared;
 };
 
 }  // namespace zrX

@@ -1,8 +1,10 @@
 #include "zrX/Value.hpp"
 
+#include <charconv>
 #include <cstring>
 
 #include "zrCore/Check.hpp"
+#include "zrCore/String.hpp"
 #include "zrX/Visitor.hpp"
 
 namespace zrX {
@@ -349,5 +351,49 @@ void ZRXRawtextBlock::acceptVisitor(Visitor* visitor) { visitor->visitRawtextBlo
 void ZRXArrayInteger::acceptVisitor(Visitor* visitor) { visitor->visitArray(this); }
 
 void ZRXArrayReal::acceptVisitor(Visitor* visitor) { visitor->visitArray(this); }
+
+namespace {
+
+std::string countOf(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string valueForMessage(const ZRXValue& value) {
+  switch (value.type()) {
+    case ZRXValue::Bool:
+      return value.getBool() ? "true" : "false";
+    case ZRXValue::Integer:
+      return "the integer " + std::to_string(value.getInteger());
+    case ZRXValue::Real: {
+      char text[64];
+      const auto written = std::to_chars(text, text + sizeof text, value.getReal());
+      return "the real " + std::string(text, written.ptr);
+    }
+    case ZRXValue::String:
+      return "the string '" + zr::messageText(value.getString(), 32) + "'";
+    case ZRXValue::Identifier:
+      return "the identifier " + zr::messageText(value.getIdentifier(), 32);
+    case ZRXValue::ID:
+      return "the reference '" + zr::messageText(value.getID(), 32) + "'";
+    case ZRXValue::RawtextBlock:
+      return "a raw text block";
+    case ZRXValue::List:
+      return "a list of " + countOf(value.getList()->value().size(), "value", "values");
+    case ZRXValue::Structure: {
+      const ZRXStructure* structure = value.getStructure();
+      if (!structure) return "#NULL";
+      if (structure->tag().empty()) return "a structure without a tag";
+      return "a " + zr::messageText(structure->tag(), 32) + " structure";
+    }
+    case ZRXValue::ArrayInteger:
+      return "an integer array of " +
+             countOf(value.getArrayInteger()->value().size(), "value", "values");
+    case ZRXValue::ArrayReal:
+      return "a real array of " + countOf(value.getArrayReal()->value().size(), "value", "values");
+  }
+  return "a value of unknown kind";
+}
 
 }  // namespace zrX

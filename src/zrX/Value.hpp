@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -109,6 +110,32 @@ class ZRX_API ZRXValue {
   int64_t getInteger() const;
   double getReal() const;
   bool getBool() const;
+
+  // Getters that answer "not this kind" instead of failing a check, for reading values whose
+  // kind is not known yet (a file from anywhere): null, or an empty optional, for a value of
+  // another kind. asStructure() is also null for a Structure value that names no structure (a
+  // linked "#NULL"); type() tells the two apart.
+  ZRXStructure* asStructure() const { return mType == Structure ? mUnion.mStructure : nullptr; }
+  ZRXList* asList() const { return mType == List ? mUnion.mList : nullptr; }
+  ZRXRawtextBlock* asRawtextBlock() const {
+    return mType == RawtextBlock ? mUnion.mRawtextBlock : nullptr;
+  }
+  ZRXArrayInteger* asArrayInteger() const {
+    return mType == ArrayInteger ? getArrayInteger() : nullptr;
+  }
+  ZRXArrayReal* asArrayReal() const { return mType == ArrayReal ? getArrayReal() : nullptr; }
+  const std::string* asString() const { return mType == String ? mUnion.mString : nullptr; }
+  const std::string* asIdentifier() const { return mType == Identifier ? mUnion.mString : nullptr; }
+  const std::string* asID() const { return mType == ID ? mUnion.mString : nullptr; }
+  std::optional<int64_t> asInteger() const {
+    return mType == Integer ? std::optional<int64_t>(mUnion.mInteger) : std::nullopt;
+  }
+  std::optional<double> asReal() const {
+    return mType == Real ? std::optional<double>(mUnion.mReal) : std::nullopt;
+  }
+  std::optional<bool> asBool() const {
+    return mType == Bool ? std::optional<bool>(mUnion.mBool) : std::nullopt;
+  }
 
   // Values made in one call, for building structures: *s << "name" << ZRXValue::makeString(n).
   static ZRXValue makeBool(bool value) {
@@ -344,5 +371,12 @@ class ZRX_API ZRXArrayReal : public ZRXArrayTemplate<double> {
   explicit ZRXArrayReal(const char* tag = nullptr) : ZRXArrayTemplate<double>(tag) {}
   void acceptVisitor(Visitor* visitor) override;
 };
+
+// What a value is, for messages that say what a file holds where something else was expected:
+// "true", "the integer 5", "the real 1.5", "the string 'abc'", "the identifier Shiny", "the
+// reference '#x'" (an ID value), "a raw text block", "a list of 3 values", "a <Mesh> structure",
+// "#NULL" (a Structure value naming no structure), "an integer array of 2 values". Texts from the
+// value are escaped and cut short, as every message that quotes a file does.
+ZRX_API std::string valueForMessage(const ZRXValue& value);
 
 }  // namespace zrX

@@ -10,6 +10,7 @@
 #include "zrCore/TypeInfo.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/Cycles.hpp"
+#include "zrX/Declare.hpp"
 #include "zrX/Document.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/Parser.hpp"

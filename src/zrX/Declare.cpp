@@ -1,0 +1,692 @@
+#include "zrX/Declare.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cfloat>
+#include <cmath>
+
+#include "zrCore/Check.hpp"
+#include "zrCore/Log.hpp"
+#include "zrCore/String.hpp"
+#include "zrX/DeclaredSession.hpp"
+#include "zrX/Registry.hpp"
+#include "zrX/VisitorExportToZRT.hpp"
+
+namespace zrX {
+
+// The generic importer and exporter of declared classes: walks a declaration's fields over a
+// structure's entries. Friend of the serializer and of FieldContext.
+class DeclaredEngine {
+ public:
+  // The fields of a nested structure describe what they expect themselves.
+  class ExpectedScope {
+   public:
+    explicit ExpectedScope(FieldContext& cx)
+        : mContext(cx), mFunction(cx.mExpectedFunction), mObject(cx.mExpectedObject) {
+      cx.mExpectedFunction = nullptr;
+      cx.mExpectedObject = nullptr;
+    }
+    ~ExpectedScope() {
+      mContext.mExpectedFunction = mFunction;
+      mContext.mExpectedObject = mObject;
+    }
+    ExpectedScope(const ExpectedScope&) = delete;
+    ExpectedScope& operator=(const ExpectedScope&) = delete;
+
+   private:
+    FieldContext& mContext;
+    void (*mFunction)(const void*, std::string&);
+    const void* mObject;
+  };
+
+  static DeclaredSession& session(ZRXSerializer& s) { return s.declaredSession(); }
+  static void bind(FieldContext& cx, DeclaredSession& session) { cx.mSession = &session; }
+  static DeclaredSession& session(FieldContext& cx) { return *cx.mSession; }
+  static bool readEntries(const ClassData& cls, void* object, const ZRXStructure* st,
+                          FieldContext& cx);
+  static bool writeEntries(const ClassData& cls, const void* object, ZRXStructure& st,
+                           FieldContext& cx);
+  static zr::ref<ZRXStructure> makeStructure(const ClassData& cls, FieldContext& cx);
+};
+
+using ExpectedScope = DeclaredEngine::ExpectedScope;
+
+// FieldContext ------------------------------------------------------------------------------------
+
+std::string FieldContext::place() const {
+  std::string out;
+  for (const Segment& segment : mPath) {
+    if (segment.key) {
+      if (!out.empty()) out += '/';
+      out += zr::messageText(*segment.key);
+    }
+    if (segment.index >= 0) out += "[" + std::to_string(segment.index) + "]";
+  }
+  return out;
+}
+
+bool FieldContext::refuse(const std::string& what) {
+  mSerializer.signalImportError(zr::messageText(mClass.tag()) + ": entry '" + place() + "' " +
+                                what + ".");
+  return false;
+}
+
+bool FieldContext::wrongValue(const std::string& found) {
+  std::string expected;
+  if (mExpectedFunction)
+    mExpectedFunction(mExpectedObject, expected);
+  else
+    mField->expected(expected);
+  return refuse("is not " + expected + " (found " + found + ")");
+}
+
+bool FieldContext::wrongValue(const ZRXValue& found) { return wrongValue(valueForMessage(found)); }
+
+bool FieldContext::refuseExport(const std::string& what) {
+  mSerializer.signalExportError(zr::messageText(mClass.tag()) + ": field '" + place() + "' of a '" +
+                                mClass.className() + "' " + what + ".");
+  return false;
+}
+
+bool FieldContext::refuseStructure(const std::string& what) {
+  if (!mPath.empty() && mPath.front().key) return refuse(what);
+  mSerializer.signalImportError(zr::messageText(mClass.tag()) + ": " + what + ".");
+  return false;
+}
+
+bool FieldContext::enterNested() {
+  // Nested structs of nested structs nest the reader as deep as the file nests them; they count
+  // against the serializer's conversion limit, as nested objects do.
+  if (mSerializer.mConversionDepth >= mSerializer.maxConversionDepth()) {
+    return refuse("nests structures deeper than " +
+                  std::to_string(mSerializer.maxConversionDepth()) +
+                  " levels of conversion; setMaxConversionDepth() allows more");
+  }
+  ++mSerializer.mConversionDepth;
+  return true;
+}
+
+void FieldContext::leaveNested() { --mSerializer.mConversionDepth; }
+
+// DeclaredField -----------------------------------------------------------------------------------
+
+DeclaredField::~DeclaredField() = default;
+
+bool DeclaredField::settle(void*, const ZRXStructure*, FieldContext&) const { return true; }
+
+// ClassData: the checks made when a class is declared
+// -----------------------------------------------
+
+namespace {
+
+std::atomic<uint32_t> gNextSerial{0};
+
+bool isWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Why `key` cannot be the key of an entry in both formats, or "".
+std::string whyNotKey(std::string_view key) {
+  if (zrt::isValidKey(key)) return "";
+  if (key.empty()) return "an empty key cannot stand in a text document";
+  if (key == "true" || key == "false") return "'true' and 'false' are the text format's booleans";
+  if (zrt::isIdentifierToken(key))
+    return "'ID' in any letter case opens a structure's ID member in the text format";
+  return "a key is a letter or '_' followed by letters, digits and '_' (and not '_' alone)";
+}
+
+std::string whyNotTag(std::string_view tag) {
+  if (zrt::isValidTag(tag)) return "";
+  return "a tag is '<', letters, digits, '_' or ':', and '>'";
+}
+
+}  // namespace
+
+ClassData::ClassData(const char* tag, const zr::TypeInfo* type, const char* className)
+    : mTag(tag ? tag : ""), mType(type), mClassName(className), mSerial(gNextSerial++) {
+  if (mType && mTag.empty()) refuse("an object class needs a tag, such as \"<Entity>\"");
+  if (!mTag.empty()) {
+    const std::string why = whyNotTag(mTag);
+    if (!why.empty()) refuse("its tag '" + zr::messageText(mTag) + "' cannot be written: " + why);
+    mTagText = TextRef::adopt(SharedText::make(mTag));
+  }
+  // The default ID prefix: the tag's letters and digits, in lower case.
+  for (char c : mTag)
+    if (isWordChar(c) && c != '_') mIDPrefix += static_cast<char>(std::tolower(c));
+}
+
+void ClassData::refuse(const std::string& what) const {
+  zr::Log::error("zrX::Declare of '" + mClassName + "'" +
+                 (mTag.empty() ? std::string() : " (" + zr::messageText(mTag) + ")") + ": " + what +
+                 ".\n");
+  zr::check_failed("the declaration can be saved and loaded", __FILE__, __LINE__);
+}
+
+DeclaredField& ClassData::lastField(const char* what) {
+  if (mFields.empty())
+    refuse(std::string(what) + " applies to the field declared last, and none is");
+  return *mFields.back();
+}
+
+DeclaredField& ClassData::addField(const char* key, std::unique_ptr<DeclaredField> field) {
+  ZR_CHECK(key);
+  const std::string why = whyNotKey(key);
+  if (!why.empty()) refuse("the key '" + zr::messageText(key) + "' cannot be written: " + why);
+  if (mFields.size() >= 256) refuse("a class declares at most 256 fields");
+  bool inserted = false;
+  const uint32_t number = mKeys.insert(key, &inserted);
+  if (!inserted) refuse("the key '" + std::string(key) + "' is declared twice");
+  mKeyFields.resize(number + 1, -1);
+  mKeyFields[number] = static_cast<int>(mFields.size());
+  field->mKey = key;
+  field->mKeyText = TextRef::adopt(SharedText::make(key));
+  if (field->isBackPointer()) {
+    if (mHasBackPointers) refuse("a class declares one back pointer (.parent) at most");
+    mHasBackPointers = true;
+  }
+  mFields.push_back(std::move(field));
+  return *mFields.back();
+}
+
+void ClassData::addAlias(const char* alias) {
+  ZR_CHECK(alias);
+  DeclaredField& field = lastField(".alias()");
+  const std::string why = whyNotKey(alias);
+  if (!why.empty()) refuse("the alias '" + zr::messageText(alias) + "' cannot be read: " + why);
+  bool inserted = false;
+  const uint32_t number = mKeys.insert(alias, &inserted);
+  if (!inserted) refuse("the key '" + std::string(alias) + "' is declared twice");
+  mKeyFields.resize(number + 1, -1);
+  mKeyFields[number] = static_cast<int>(mFields.size() - 1);
+  field.mAliases.emplace_back(alias);
+}
+
+void ClassData::setRequired() { lastField(".required()").mRequired = true; }
+
+void ClassData::setFieldTag(const char* tag) {
+  ZR_CHECK(tag);
+  DeclaredField& field = lastField(".tag()");
+  const std::string why = whyNotTag(tag);
+  if (!why.empty()) refuse("the tag '" + zr::messageText(tag) + "' cannot be written: " + why);
+  field.mTag = tag;
+}
+
+void ClassData::setID(const char* prefix) {
+  ZR_CHECK(prefix);
+  const std::string_view text(prefix);
+  if (!std::all_of(text.begin(), text.end(), isWordChar))
+    refuse("the ID prefix '" + zr::messageText(text) +
+           "' cannot be written: IDs hold letters, digits and '_'");
+  mHasID = true;
+  mIDPrefix = prefix;
+}
+
+void ClassData::setVersion(int version) {
+  if (version < 1) refuse("versions count from 1");
+  if (version > 1 && mTag.empty())
+    refuse("a versioned class needs a tag, under which documents record its version");
+  mVersion = version;
+}
+
+void ClassData::addUpgrade(int from, Upgrade upgrade) {
+  if (from < 1 || from >= mVersion)
+    refuse("an upgrade from version " + std::to_string(from) +
+           " needs a version above it: declare .version() first");
+  if (mUpgrades.size() <= static_cast<size_t>(from))
+    mUpgrades.resize(static_cast<size_t>(from) + 1);
+  if (mUpgrades[static_cast<size_t>(from)])
+    refuse("two upgrades from version " + std::to_string(from));
+  mUpgrades[static_cast<size_t>(from)] = std::move(upgrade);
+}
+
+void ClassData::checkEnumNames(const std::vector<std::pair<int64_t, std::string>>& names,
+                               const ClassData* declaring) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!zrt::isValidIdentifier(names[i].second))
+      declaring->refuse("the enum name '" + zr::messageText(names[i].second) +
+                        "' cannot be written: a name is a letter or '_' followed by letters, "
+                        "digits and '_', and not 'true' or 'false'");
+    for (size_t j = 0; j < i; ++j) {
+      if (names[j].second == names[i].second)
+        declaring->refuse("the enum name '" + names[i].second + "' is given twice");
+      if (names[j].first == names[i].first)
+        declaring->refuse("the enum value named '" + names[i].second + "' has a name already");
+    }
+  }
+  if (names.empty()) declaring->refuse("an enum field needs the names of its values");
+}
+
+int ClassData::fieldOf(std::string_view key) const {
+  const uint32_t number = mKeys.find(key);
+  return number == TextIndex::kNone ? -1 : mKeyFields[number];
+}
+
+// The engine ----------------------------------------------------------------------------------
+
+zr::ref<ZRXStructure> DeclaredEngine::makeStructure(const ClassData& cls, FieldContext& cx) {
+  zr::ref<ZRXStructure> st = new ZRXStructure(nullptr, cls.fields().size());
+  if (!cls.tag().empty()) st->setTag(session(cx).handOut(cls, 0));
+  return st;
+}
+
+bool DeclaredEngine::writeEntries(const ClassData& cls, const void* object, ZRXStructure& st,
+                                  FieldContext& cx) {
+  DeclaredSession& s = session(cx);
+  const auto& fields = cls.fields();
+  FieldContext::Below below(cx, nullptr);
+  const DeclaredField* outer = cx.mField;
+  const ExpectedScope expectedScope(cx);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const DeclaredField& field = *fields[i];
+    cx.setField(&field);
+    below.key(&field.key());
+    ZRXValue value;
+    bool present = true;
+    if (!field.save(object, value, &present, cx)) return false;
+    if (!present) continue;
+    st.value().emplace_back();
+    ZRXStructure::KeyValue& entry = st.value().back();
+    entry.setKey(s.handOut(cls, i + 1));
+    entry.setValue(std::move(value));
+  }
+  cx.setField(outer);
+  s.noteClassVersion(cls);
+  return true;
+}
+
+namespace {
+
+// A copy of a structure's entries to upgrade (values share their nodes with the original).
+zr::ref<ZRXStructure> copyForUpgrade(const ZRXStructure* st) {
+  zr::ref<ZRXStructure> copy = new ZRXStructure(nullptr, st->value().size());
+  copy->setTag(st->tagText());
+  copy->setID(st->uid());
+  copy->value() = st->value();
+  return copy;
+}
+
+}  // namespace
+
+bool DeclaredEngine::readEntries(const ClassData& cls, void* object, const ZRXStructure* st,
+                                 FieldContext& cx) {
+  DeclaredSession& s = session(cx);
+  const ZRXStructure* source = st;
+  zr::ref<ZRXStructure> upgraded;
+  int version = 1;
+  if (!s.fileVersion(cx.serializer(), cls, &version)) return false;
+  if (version != cls.version()) {
+    if (version > cls.version())
+      return cx.refuseStructure("was written by version " + std::to_string(version) +
+                                " of its class; this program reads versions up to " +
+                                std::to_string(cls.version()));
+    if (version < cls.version()) {
+      upgraded = copyForUpgrade(st);
+      for (int from = version; from < cls.version(); ++from) {
+        const auto& upgrades = cls.upgrades();
+        const size_t at = static_cast<size_t>(from);
+        if (at < upgrades.size() && upgrades[at] && !upgrades[at](*upgraded)) {
+          return cx.refuseStructure("cannot be upgraded from version " + std::to_string(from) +
+                                    " of its class");
+        }
+        if (cx.serializer().error() != ZRXSerializer::NoError) return false;
+      }
+      source = upgraded.get();
+    }
+  }
+
+  const auto& fields = cls.fields();
+  uint64_t seen[4] = {0, 0, 0, 0};
+  FieldContext::Below below(cx, nullptr);
+  const DeclaredField* outer = cx.mField;
+  const ExpectedScope expectedScope(cx);
+  int predicted = 0;
+  for (const ZRXStructure::KeyValue& entry : source->value()) {
+    const int f = s.dispatch(cls, entry, predicted);
+    if (f < 0) {
+      if (!cls.strict()) continue;  // written by a newer program: skipped
+      below.key(&entry.key());
+      return cx.refuseStructure("is not an entry of this class, which reads only its own");
+    }
+    predicted = f + 1;
+    const DeclaredField& field = *fields[static_cast<size_t>(f)];
+    cx.setField(&field);
+    below.key(&field.key());
+    uint64_t& word = seen[f >> 6];
+    const uint64_t bit = uint64_t{1} << (f & 63);
+    if (word & bit) return cx.refuse("appears more than once");
+    word |= bit;
+    const ZRXValue& value = entry.value();
+    if (!field.load(object, value, cx)) return false;
+    if (field.isBackPointer()) s.addPending(cls, field, object, st, value.getStructure());
+  }
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!fields[i]->required() || (seen[i >> 6] & (uint64_t{1} << (i & 63)))) continue;
+    cx.setField(fields[i].get());
+    below.key(&fields[i]->key());
+    return cx.refuse("is missing, and the field is required");
+  }
+  cx.setField(outer);
+  if (cls.check()) {
+    const std::string problem = cls.check()(object);
+    if (!problem.empty()) {
+      below.key(nullptr);
+      return cx.refuseStructure(problem);
+    }
+  }
+  return true;
+}
+
+// The wrapper of a declared object class.
+class DeclaredClassWrapper : public ClassWrapper {
+ public:
+  explicit DeclaredClassWrapper(std::shared_ptr<const ClassData> cls) : mClass(std::move(cls)) {}
+
+  zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
+    const ClassData& cls = *mClass;
+    zr::ref<zr::Object> object = cls.factory ? cls.factory() : cls.make();
+    if (!object) {
+      s.signalImportError(zr::messageText(cls.tag()) + ": the class's maker gave no object.");
+      return nullptr;
+    }
+    s.registerImportedStructure(st, object.get());  // first register, then recurse
+    FieldContext cx(s, cls, st);
+    DeclaredEngine::bind(cx, s.declaredSession());
+    if (!DeclaredEngine::readEntries(cls, cls.fromObject(object.get()), st, cx)) return nullptr;
+    return object;
+  }
+
+  zr::ref<ZRXStructure> exportObject(ZRXSerializer& s, const zr::Object* object) override {
+    const ClassData& cls = *mClass;
+    FieldContext cx(s, cls, nullptr);
+    DeclaredEngine::bind(cx, s.declaredSession());
+    zr::ref<ZRXStructure> st = DeclaredEngine::makeStructure(cls, cx);
+    if (cls.hasID()) st->setID(s.generateID(cls.idPrefix().c_str()));
+    s.registerExportedObject(object, st.get());  // first register, then recurse
+    if (!DeclaredEngine::writeEntries(cls, cls.fromConstObject(object), *st, cx)) return nullptr;
+    return st;
+  }
+
+ private:
+  std::shared_ptr<const ClassData> mClass;
+};
+
+void Registry::add(const DeclaredClassBase& declaration) {
+  const std::shared_ptr<ClassData>& cls = declaration.data();
+  ZR_CHECK(cls);
+  if (!cls->type()) cls->refuse("only object classes are registered; a plain struct is a field");
+  if (!cls->make && !cls->factory)
+    cls->refuse("the class has no default constructor: give it .make([] { return new T(...); })");
+  registerWrapper(cls->tag().c_str(), *cls->type(), new DeclaredClassWrapper(cls));
+}
+
+bool saveNested(const ClassData& cls, const void* object, ZRXValue& out, FieldContext& cx) {
+  if (!cx.enterNested()) return false;
+  zr::ref<ZRXStructure> st = DeclaredEngine::makeStructure(cls, cx);
+  const bool ok = DeclaredEngine::writeEntries(cls, object, *st, cx);
+  cx.leaveNested();
+  if (!ok) return false;
+  out.setStructure(st.get());
+  return true;
+}
+
+bool loadNested(const ClassData& cls, void* object, const ZRXValue& value, FieldContext& cx) {
+  const ZRXStructure* st = value.asStructure();
+  if (!st) return cx.wrongValue(value);
+  if (!cx.enterNested()) return false;
+  const bool ok = DeclaredEngine::readEntries(cls, object, st, cx);
+  cx.leaveNested();
+  return ok;
+}
+
+// Values --------------------------------------------------------------------------------------
+
+namespace declare_detail {
+
+bool exportUnsigned(uint64_t value, int64_t* out, FieldContext& cx) {
+  if (value > static_cast<uint64_t>(INT64_MAX))
+    return cx.refuseExport("holds " + std::to_string(value) +
+                           ", beyond the formats' 64-bit signed integers");
+  *out = static_cast<int64_t>(value);
+  return true;
+}
+
+bool floatFits(double value) { return !std::isfinite(value) || std::fabs(value) <= FLT_MAX; }
+
+bool wrongElement(FieldContext& cx, size_t index, const std::string& found) {
+  return cx.wrongValue(found + " at [" + std::to_string(index) + "]");
+}
+
+bool saveEnum(int64_t value, const std::vector<std::pair<int64_t, std::string>>& names,
+              ZRXValue& out, FieldContext& cx) {
+  for (const auto& [known, name] : names) {
+    if (known == value) {
+      out.setIdentifier(name);
+      return true;
+    }
+  }
+  return cx.refuseExport("holds the value " + std::to_string(value) +
+                         ", which has no name in the declaration");
+}
+
+bool loadEnum(int64_t* value, const std::vector<std::pair<int64_t, std::string>>& names,
+              const ZRXValue& in, FieldContext& cx) {
+  if (const std::string* identifier = in.asIdentifier()) {
+    for (const auto& [known, name] : names) {
+      if (name == *identifier) {
+        *value = known;
+        return true;
+      }
+    }
+  }
+  return cx.wrongValue(in);
+}
+
+void enumExpected(const std::vector<std::pair<int64_t, std::string>>& names, std::string& out) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
+    out += names[i].second;
+  }
+}
+
+bool saveObject(const zr::Object* object, ZRXValue& out, FieldContext& cx) {
+  if (!object) {
+    if (cx.field().required()) return cx.refuseExport("is null, and the field is required");
+    out.setStructure(nullptr);  // written "#NULL"
+    return true;
+  }
+  ZRXStructure* st = cx.serializer().exportZRX(object);
+  if (!st) return false;  // reported by the export
+  out.setStructure(st);
+  return true;
+}
+
+namespace {
+
+bool loadReferenced(const ZRXValue& value, const zr::TypeInfo& type, bool owned, zr::Object** out,
+                    FieldContext& cx) {
+  if (value.type() != ZRXValue::Structure) return cx.wrongValue(value);
+  ZRXSerializer::ImportRule rule;
+  rule.nullable = !owned && !cx.field().required();
+  rule.owned = owned;
+  rule.holds = true;
+  const std::string place = cx.place();
+  return cx.serializer().importValueOf(value, cx.structure(), place, type, rule, out);
+}
+
+}  // namespace
+
+bool loadObject(const ZRXValue& value, const zr::TypeInfo& type, bool owned, zr::Object** out,
+                FieldContext& cx) {
+  return loadReferenced(value, type, owned, out, cx);
+}
+
+bool loadOwned(const ZRXValue& value, const zr::TypeInfo& type, zr::Object** out,
+               FieldContext& cx) {
+  return loadReferenced(value, type, true, out, cx);
+}
+
+ZRXList* makeList(ZRXValue& out, size_t count, FieldContext& cx) {
+  return out.setList(new ZRXList(cx.field().tag(), count));
+}
+
+bool saveBackPointer(const zr::Object* target, ZRXValue& out, bool* present, FieldContext& cx) {
+  *present = target != nullptr;
+  if (!target) return true;
+  ZRXStructure* st = cx.serializer().exportZRX(target);
+  if (!st) return false;
+  out.setStructure(st);
+  return true;
+}
+
+bool checkBackPointer(const zr::Object* current, const ZRXStructure* named, FieldContext& cx) {
+  const zr::Object* expected = named ? cx.serializer().getImportedStructure(named) : nullptr;
+  if ((named && !expected) || current != expected)
+    return cx.refuse("does not name the object that owns this one");
+  return true;
+}
+
+bool findListing(const ZRXStructure* named, const zr::TypeInfo& type, zr::Object** out,
+                 FieldContext& cx) {
+  zr::Object* object = cx.serializer().getImportedStructure(named);
+  if (!object || !object->isOfType(type)) return refuseUnlisted(cx);
+  *out = object;
+  return true;
+}
+
+bool refuseUnlisted(FieldContext& cx) {
+  return cx.refuse("does not name an object that lists this one");
+}
+
+}  // namespace declare_detail
+
+bool declare_detail::TextField::save(const void* object, ZRXValue& out, bool* present,
+                                     FieldContext& cx) const {
+  *present = true;
+  out.setRawtextBlock(new ZRXRawtextBlock(cx.field().tag()))->value() = mGet(object);
+  return true;
+}
+
+bool declare_detail::TextField::load(void* object, const ZRXValue& value, FieldContext& cx) const {
+  const ZRXRawtextBlock* block = value.asRawtextBlock();
+  if (!block) return cx.wrongValue(value);
+  mPut(object) = block->value();
+  return true;
+}
+
+// DeclaredSession --------------------------------------------------------------------------------
+
+DeclaredSession::~DeclaredSession() {
+  for (const auto& cache : mCaches) {
+    if (!cache) continue;
+    for (const SharedText* text : cache->seen)
+      if (text) text->release();
+    for (const Batch& batch : cache->batches)
+      if (batch.text && batch.ahead > 0) batch.text->release(batch.ahead);
+  }
+}
+
+DeclaredSession::ClassCache& DeclaredSession::makeCache(const ClassData& cls) {
+  if (mCaches.size() <= cls.serial()) mCaches.resize(cls.serial() + 1);
+  auto cache = std::make_unique<ClassCache>();
+  cache->seen.assign(cls.fields().size(), nullptr);
+  cache->batches.resize(cls.fields().size() + 1);
+  cache->batches[0].text = cls.tagText().shared();
+  for (size_t i = 0; i < cls.fields().size(); ++i)
+    cache->batches[i + 1].text = cls.fields()[i]->keyText().shared();
+  mCaches[cls.serial()] = std::move(cache);
+  return *mCaches[cls.serial()];
+}
+
+int DeclaredSession::dispatchSlowly(const ClassData& cls, ClassCache& cache,
+                                    const ZRXStructure::KeyValue& entry) {
+  const SharedText* text = entry.keyText().shared();
+  if (text) {
+    for (size_t f = 0; f < cache.seen.size(); ++f)
+      if (cache.seen[f] == text) return static_cast<int>(f);
+  }
+  const int f = cls.fieldOf(entry.key());
+  if (f >= 0 && text) {
+    // Remember this text for the field; the reference held keeps its address from being reused.
+    text->retain();
+    if (const SharedText* old = cache.seen[static_cast<size_t>(f)]) old->release();
+    cache.seen[static_cast<size_t>(f)] = text;
+  }
+  return f;
+}
+
+TextRef DeclaredSession::handOut(const ClassData& cls, size_t slot) {
+  Batch& batch = cacheOf(cls).batches[slot];
+  constexpr int32_t kBatch = 1 << 16;
+  if (batch.ahead == 0) {
+    batch.text->retain(kBatch);
+    batch.ahead = kBatch;
+  }
+  --batch.ahead;
+  return TextRef::adopt(const_cast<SharedText*>(batch.text));
+}
+
+bool DeclaredSession::readFileVersion(ZRXSerializer& serializer, const ClassData& cls,
+                                      ClassCache& cache) {
+  if (!mVersionsRead) {
+    mVersionsRead = true;
+    if (const ZRXValue* entry = serializer.getMetadata(kClassVersionsKey)) {
+      const ZRXList* list = entry->asList();
+      bool ok = list != nullptr;
+      if (ok) {
+        for (const ZRXValue& item : list->value()) {
+          const ZRXArrayInteger* array = item.asArrayInteger();
+          if (!array || array->tag().empty() || array->value().size() != 1 ||
+              array->value()[0] < 1 || array->value()[0] > INT32_MAX) {
+            ok = false;
+            break;
+          }
+          mFileVersions[array->tag()] = static_cast<int>(array->value()[0]);
+        }
+      }
+      if (!ok) {
+        serializer.signalImportError(
+            std::string("The metadata entry '") + kClassVersionsKey +
+            "' is not a list of class tags, each with its version (such as <Entity> ( 3 )).");
+        return false;
+      }
+    }
+  }
+  const auto found = mFileVersions.find(cls.tag());
+  cache.fileVersion = found != mFileVersions.end() ? found->second : 1;
+  return true;
+}
+
+bool DeclaredSession::finishImport(ZRXSerializer& serializer) {
+  std::vector<Pending> pending;
+  pending.swap(mPending);
+  for (const Pending& p : pending) {
+    FieldContext cx(serializer, *p.cls, p.structure);
+    DeclaredEngine::bind(cx, *this);
+    FieldContext::Below below(cx, &p.field->key());
+    cx.setField(p.field);
+    if (!p.field->settle(p.object, p.named, cx)) return false;
+  }
+  return true;
+}
+
+void DeclaredSession::appendClassVersions(ZRXStructure& metadata) const {
+  if (mExportedVersions.empty()) return;
+  ZRXValue versions;
+  ZRXList* list = versions.setList(new ZRXList(nullptr, mExportedVersions.size()));
+  for (const auto& [tag, version] : mExportedVersions) {
+    zr::ref<ZRXArrayInteger> array = new ZRXArrayInteger;
+    array->setTag(tag);
+    array->value().push_back(version);
+    list->value().push_back(ZRXValue::makeArray(array.get()));
+  }
+  auto& entries = metadata.value();
+  // Before the three entries every save writes last.
+  const auto at = entries.size() >= 3 ? entries.end() - 3 : entries.end();
+  ZRXStructure::KeyValue entry;
+  entry.setKey(std::string(kClassVersionsKey));
+  entry.setValue(std::move(versions));
+  entries.insert(at, std::move(entry));
+}
+
+}  // namespace zrX
