@@ -136,80 +136,95 @@ TEST_P(DemoHost, HostileDocumentsLoadCleanlyOrFailCleanly) {
            "<Node> { name = \"root\" children = [ <Node> { name = \"child\" parent = <Node> { "
            "name = \"ghost\" } } ] }" +
            end),
-       "<Node> 'child': entry 'parent' does not name the node that owns it.", 0},
+       "<Node>: entry 'parent' does not name the object that owns this one.", 0},
       {"a child naming its sibling as parent",
        zrt(db +
            "<Node> { name = \"root\" children = [ <Node> { ID = #a name = \"a\" } <Node> { name "
            "= \"b\" parent = #a } ] }" +
            end),
-       "<Node> 'b': entry 'parent' does not name the node that owns it.", 0},
+       "<Node>: entry 'parent' does not name the object that owns this one.", 0},
       {"a root naming a parent that nothing owns",
        zrt(db + "<Node> { name = \"root\" parent = <Node> { name = \"ghost\" } }" + end),
-       "<Node> 'root': entry 'parent' does not name the node that owns it.", 0},
+       "<Node>: entry 'parent' does not name the object that owns this one.", 0},
 
       // Ownership that would leak or tear.
       {"a node listing itself",
        zrt(db + "<Node> { ID = #n name = \"loop\" children = [ #n ] }" + end),
-       "<Node> 'loop' would own itself: it is listed below itself.", 0},
+       "<Node>: entry 'children[0]' lists <Node> '#n', which would then own itself.", 0},
       {"two nodes listing each other",
        zrt(db +
            "<Node> { ID = #a name = \"a\" children = [ <Node> { name = \"b\" children = [ #a "
            "] } ] }" +
            end),
-       "<Node> 'b' would own itself: it is listed below itself.", 0},
+       "<Node>: entry 'children[0]' lists <Node> '#a', which would then own itself.", 0},
       {"a node with two owners",
        zrt(db +
            "<Node> { name = \"p\" children = [ #c <Node> { name = \"q\" children = [ #c ] } ] }" +
            end + "\n<Node> { ID = #c name = \"c\" }"),
-       "<Node> 'c' is listed as a child more than once.", 0},
+       "<Node>: entry 'children[0]' lists <Node> '#c', which already has an owner.", 0},
       {"a node listed twice by one owner",
        zrt(db + "<Node> { name = \"p\" children = [ #c #c ] }" + end +
            "\n<Node> { ID = #c name = \"c\" }"),
-       "<Node> 'c' is listed as a child more than once.", 0},
-      {"names in messages are escaped and cut",
-       zrt(db +
-           "<Node> { ID = #n name = \"tab\\there 'quote' and a long tail beyond\" children = [ #n "
-           "] }" +
-           end),
-       "<Node> 'tab\\x09here \\'quote\\' and a long tail...' would own itself: it is listed "
-       "below itself.",
+       "<Node>: entry 'children[1]' lists <Node> '#c', which already has an owner.", 0},
+      {"a database that lists itself", zrt("<ResourceDatabase> { ID = #db resources = [ #db ] }"),
+       "<ResourceDatabase>: entry 'resources[0]' names <ResourceDatabase> '#db', which holds this "
+       "object already: a cycle of references that nothing frees.",
+       0},
+      {"a database listed by a node below it",
+       zrt("<ResourceDatabase> { ID = #db resources = [ <Node> { mesh = #db } ] }"),
+       "<Node>: entry 'mesh' names <ResourceDatabase> '#db', which holds this object already: a "
+       "cycle of references that nothing frees.",
+       0},
+      {"texts from the file are escaped and cut in messages",
+       zrt(db + "<Node> { mesh = \"tab\\there 'quote' and a long tail beyond\" }" + end),
+       "<Node>: entry 'mesh' is not a structure (found the string 'tab\\there \\'quote\\' and a "
+       "long tail...[39 bytes]').",
        0},
       {"a chain of references 2000 deep", chainOfNodes(2000), nullptr, 2000},
 
       // Values of the wrong kind, one per kind the wrappers read.
-      {"string", zrt(db + "<Node> { name = 5 }" + end), "<Node>: entry 'name' is not a string.", 0},
+      {"string", zrt(db + "<Node> { name = 5 }" + end),
+       "<Node>: entry 'name' is not a string (found the integer 5).", 0},
       {"three reals", zrt(db + "<Node> { position = ( 1.5 2.5 ) }" + end),
-       "<Node>: entry 'position' is not a real array of 3 values.", 0},
-      {"three reals, as integers", zrt(db + "<Node> { position = ( 1 2 3 ) }" + end),
-       "<Node>: entry 'position' is not a real array of 3 values.", 0},
-      {"structure", zrt(db + "<Node> { mesh = 7 }" + end),
-       "<Node>: entry 'mesh' is not a structure.", 0},
-      {"structure of the right class", zrt(db + "<Node> { mesh = " + material + "} }" + end),
-       "<Node>: entry 'mesh' names an object of the wrong class.", 0},
-      {"list", zrt(db + "<Node> { children = <Node> { } }" + end),
-       "<Node>: entry 'children' is not a list.", 0},
-      {"list of structures", zrt(db + "<Node> { children = [ 5 ] }" + end),
-       "<Node>: entry 'children' is not a structure.", 0},
-      {"list without holes", zrt(db + "<Node> { children = [ #NULL ] }" + end),
-       "<Node>: entry 'children' names no structure.", 0},
-      {"parent", zrt(db + "<Node> { parent = \"root\" }" + end),
-       "<Node>: entry 'parent' is not a structure.", 0},
-      {"real", zrt(db + material + "shininess = 8 }" + end),
-       "<Material>: entry 'shininess' is not a real.", 0},
-      {"bool", zrt(db + material + "two_sided = 1 }" + end),
-       "<Material>: entry 'two_sided' is not true or false.", 0},
-      {"blend mode", zrt(db + material + "blend = Shiny }" + end),
-       "<Material>: entry 'blend' is not Opaque, Additive or Alpha.", 0},
-      {"raw text", zrt(db + material + "shader = \"void main() {}\" }" + end),
-       "<Material>: entry 'shader' is not a raw text block.", 0},
-      {"real array", zrt(db + mesh + "vertices = ( 1 2 3 ) }" + end),
-       "<Mesh>: entry 'vertices' is not a real array.", 0},
-      {"integer array", zrt(db + mesh + "indices = ( 0.5 1.5 2.5 ) }" + end),
-       "<Mesh>: entry 'indices' is not an integer array.", 0},
-      {"resource list", zrt("<ResourceDatabase> { resources = 5 }"),
-       "<ResourceDatabase>: entry 'resources' is not a list.", 0},
-      {"resource", zrt(db + "5" + end), "<ResourceDatabase>: entry 'resources' is not a structure.",
+       "<Node>: entry 'position' is not a real array of 3 values (found a real array of 2 values).",
        0},
+      {"three reals, as integers", zrt(db + "<Node> { position = ( 1 2 3 ) }" + end),
+       "<Node>: entry 'position' is not a real array of 3 values (found an integer array of 3 "
+       "values).",
+       0},
+      {"structure", zrt(db + "<Node> { mesh = 7 }" + end),
+       "<Node>: entry 'mesh' is not a structure (found the integer 7).", 0},
+      {"structure of the right class", zrt(db + "<Node> { mesh = " + material + "} }" + end),
+       "<Node>: entry 'mesh' names an object of the wrong class (a 'demo::Material', not a "
+       "'demo::Mesh').",
+       0},
+      {"list", zrt(db + "<Node> { children = <Node> { } }" + end),
+       "<Node>: entry 'children' is not a list of structures (found a <Node> structure).", 0},
+      {"list of structures", zrt(db + "<Node> { children = [ 5 ] }" + end),
+       "<Node>: entry 'children[0]' is not a structure (found the integer 5).", 0},
+      {"list without holes", zrt(db + "<Node> { children = [ #NULL ] }" + end),
+       "<Node>: entry 'children[0]' names no structure.", 0},
+      {"parent", zrt(db + "<Node> { parent = \"root\" }" + end),
+       "<Node>: entry 'parent' is not a structure (found the string 'root').", 0},
+      {"real", zrt(db + material + "shininess = 8 }" + end),
+       "<Material>: entry 'shininess' is not a real (found the integer 8).", 0},
+      {"bool", zrt(db + material + "two_sided = 1 }" + end),
+       "<Material>: entry 'two_sided' is not true or false (found the integer 1).", 0},
+      {"blend mode", zrt(db + material + "blend = Shiny }" + end),
+       "<Material>: entry 'blend' is not Opaque, Additive or Alpha (found the identifier "
+       "Shiny).",
+       0},
+      {"raw text", zrt(db + material + "shader = \"void main() {}\" }" + end),
+       "<Material>: entry 'shader' is not a raw text block (found the string 'void main() {}').",
+       0},
+      {"real array", zrt(db + mesh + "vertices = ( 1 2 3 ) }" + end),
+       "<Mesh>: entry 'vertices' is not a real array (found an integer array of 3 values).", 0},
+      {"integer array", zrt(db + mesh + "indices = ( 0.5 1.5 2.5 ) }" + end),
+       "<Mesh>: entry 'indices' is not an integer array (found a real array of 3 values).", 0},
+      {"resource list", zrt("<ResourceDatabase> { resources = 5 }"),
+       "<ResourceDatabase>: entry 'resources' is not a list (found the integer 5).", 0},
+      {"resource", zrt(db + "5" + end),
+       "<ResourceDatabase>: entry 'resources[0]' is not a structure (found the integer 5).", 0},
 
       // Values of the right kind that break what the host relies on.
       {"vertices that are not triples", zrt(db + mesh + "vertices = ( 0.5 1.5 ) }" + end),
@@ -495,9 +510,9 @@ TEST_F(DemoProgram, AFileThatDoesNotLoadGivesOneLineAndStatus1) {
     std::string path, message;  // message: the line after "PATH: "
   } files[] = {
       {document("loop.zrt", loop, Format::ZRT),
-       "<Node> 'loop' would own itself: it is listed below itself."},
+       "<Node>: entry 'children[0]' lists <Node> '#n', which would then own itself."},
       {document("ghost.zrb", ghost, Format::ZRB),
-       "<Node> 'child': entry 'parent' does not name the node that owns it."},
+       "<Node>: entry 'parent' does not name the object that owns this one."},
       {document("material.zrt", zrt("<Material> { name = \"m\" }"), Format::ZRT),
        "the document holds no resource database"},
       {document("metadata.zrb", zrt("<Metadata> { Note = \"only\" }"), Format::ZRB),

@@ -2,16 +2,17 @@
 //
 // A Scene is a zr::ResourceDatabase whose resources are SceneNodes. Nodes form a tree (children
 // held by reference, the parent by a plain back pointer) and may carry a Mesh; meshes hold real
-// vertex arrays and integer index arrays and share Materials. Each class has one wrapper that
-// turns it into a tagged structure and back; sharing and the parent/child cycle survive the round
-// trip because the serializer converts each object once.
+// vertex arrays and integer index arrays and share Materials. Each class is declared
+// (zrX::Declare) in a few lines; sharing and the parent/child cycle survive the round trip
+// because the serializer converts each object once.
 //
-// The wrappers load files from anywhere: every value's kind is checked, and a wrong one fails the
-// load with an ImportError naming the tag and the key. A node's back pointer is set by the node
-// whose "children" list holds it; the file's "parent" entry is only cross-checked (it must name
-// that node, or nothing for a node no node owns), so no pointer ever leads into structures or
-// objects that only the serializer held. A node listed below itself or listed twice, indices
-// outside their mesh's vertices, and trees deeper than 400 levels are refused too.
+// The declarations load files from anywhere: every value's kind is checked, and a wrong one fails
+// the load with an ImportError naming the tag, the entry, what was expected and what was found. A
+// node's back pointer is set by the node whose "children" list holds it; the file's "parent"
+// entry is only cross-checked (it must name that node, or nothing for a node no node owns), so no
+// pointer ever leads into structures or objects that only the serializer held. A node listed
+// below itself or listed twice, a database that lists itself, and indices outside their mesh's
+// vertices are refused too.
 //
 // Single-threaded, like the objects it builds (the wrappers themselves may serve several threads).
 #pragma once

@@ -13,6 +13,14 @@
 #include "zrX/Registry.hpp"
 #include "zrX/VisitorExportToZRT.hpp"
 
+#if defined(__GNUC__) || defined(__clang__)
+#define ZRX_COLD __attribute__((noinline, cold))
+#define ZRX_NOINLINE __attribute__((noinline))
+#else
+#define ZRX_COLD
+#define ZRX_NOINLINE
+#endif
+
 namespace zrX {
 
 // The generic importer and exporter of declared classes: walks a declaration's fields over a
@@ -41,13 +49,24 @@ class DeclaredEngine {
   };
 
   static DeclaredSession& session(ZRXSerializer& s) { return s.declaredSession(); }
-  static void bind(FieldContext& cx, DeclaredSession& session) { cx.mSession = &session; }
+  static void bind(FieldContext& cx, DeclaredSession& session) {
+    cx.mSession = &session;
+    cx.mWhere.in = cx.mStructure;
+    cx.mWhere.place = [](const void* context) {
+      return static_cast<const FieldContext*>(context)->place();
+    };
+    cx.mWhere.argument = &cx;
+  }
   static DeclaredSession& session(FieldContext& cx) { return *cx.mSession; }
   static bool readEntries(const ClassData& cls, void* object, const ZRXStructure* st,
                           FieldContext& cx);
   static bool writeEntries(const ClassData& cls, const void* object, ZRXStructure& st,
                            FieldContext& cx);
   static zr::ref<ZRXStructure> makeStructure(const ClassData& cls, FieldContext& cx);
+  static zr::Object* importValue(const ZRXValue& value, const zr::TypeInfo& type,
+                                 ZRXSerializer::ImportRule rule, FieldContext& cx) {
+    return cx.serializer().importValueAt(value, type, rule, cx.mWhere);
+  }
 };
 
 using ExpectedScope = DeclaredEngine::ExpectedScope;
@@ -65,6 +84,8 @@ std::string FieldContext::place() const {
   }
   return out;
 }
+
+void FieldContext::pushSegment(const std::string* key) { mPath.push_back(Segment{key, -1}); }
 
 bool FieldContext::refuse(const std::string& what) {
   mSerializer.signalImportError(zr::messageText(mClass.tag()) + ": entry '" + place() + "' " +
@@ -308,31 +329,55 @@ zr::ref<ZRXStructure> copyForUpgrade(const ZRXStructure* st) {
 
 }  // namespace
 
+namespace {
+
+// Refusals out of line: the reader runs once per nested object, and its frame stays small.
+ZRX_COLD bool refuseEntry(FieldContext& cx, const char* what) { return cx.refuse(what); }
+ZRX_COLD bool refuseUnknown(FieldContext& cx) {
+  return cx.refuseStructure("is not an entry of this class, which reads only its own");
+}
+ZRX_NOINLINE bool checkObject(const ClassData& cls, const void* object, FieldContext& cx) {
+  const std::string problem = cls.check()(object);
+  return problem.empty() || cx.refuseStructure(problem);
+}
+
+// The structure to read for `st` written by `version` of `cls`: a copy taken through the
+// upgrades up to the class's own version, kept in `upgraded`. Null after reporting.
+ZRX_NOINLINE const ZRXStructure* upgradeFrom(int version, const ClassData& cls,
+                                             const ZRXStructure* st,
+                                             zr::ref<ZRXStructure>& upgraded, FieldContext& cx) {
+  if (version > cls.version()) {
+    cx.refuseStructure("was written by version " + std::to_string(version) +
+                       " of its class; this program reads versions up to " +
+                       std::to_string(cls.version()));
+    return nullptr;
+  }
+  upgraded = copyForUpgrade(st);
+  const auto& upgrades = cls.upgrades();
+  for (int from = version; from < cls.version(); ++from) {
+    const size_t at = static_cast<size_t>(from);
+    if (at < upgrades.size() && upgrades[at] && !upgrades[at](*upgraded)) {
+      cx.refuseStructure("cannot be upgraded from version " + std::to_string(from) +
+                         " of its class");
+      return nullptr;
+    }
+    if (cx.serializer().error() != ZRXSerializer::NoError) return nullptr;
+  }
+  return upgraded.get();
+}
+
+}  // namespace
+
 bool DeclaredEngine::readEntries(const ClassData& cls, void* object, const ZRXStructure* st,
                                  FieldContext& cx) {
   DeclaredSession& s = session(cx);
   const ZRXStructure* source = st;
   zr::ref<ZRXStructure> upgraded;
-  int version = 1;
-  if (!s.fileVersion(cx.serializer(), cls, &version)) return false;
+  const int version = s.fileVersion(cx.serializer(), cls);
+  if (version == 0) return false;
   if (version != cls.version()) {
-    if (version > cls.version())
-      return cx.refuseStructure("was written by version " + std::to_string(version) +
-                                " of its class; this program reads versions up to " +
-                                std::to_string(cls.version()));
-    if (version < cls.version()) {
-      upgraded = copyForUpgrade(st);
-      for (int from = version; from < cls.version(); ++from) {
-        const auto& upgrades = cls.upgrades();
-        const size_t at = static_cast<size_t>(from);
-        if (at < upgrades.size() && upgrades[at] && !upgrades[at](*upgraded)) {
-          return cx.refuseStructure("cannot be upgraded from version " + std::to_string(from) +
-                                    " of its class");
-        }
-        if (cx.serializer().error() != ZRXSerializer::NoError) return false;
-      }
-      source = upgraded.get();
-    }
+    source = upgradeFrom(version, cls, st, upgraded, cx);
+    if (!source) return false;
   }
 
   const auto& fields = cls.fields();
@@ -346,7 +391,7 @@ bool DeclaredEngine::readEntries(const ClassData& cls, void* object, const ZRXSt
     if (f < 0) {
       if (!cls.strict()) continue;  // written by a newer program: skipped
       below.key(&entry.key());
-      return cx.refuseStructure("is not an entry of this class, which reads only its own");
+      return refuseUnknown(cx);
     }
     predicted = f + 1;
     const DeclaredField& field = *fields[static_cast<size_t>(f)];
@@ -354,7 +399,7 @@ bool DeclaredEngine::readEntries(const ClassData& cls, void* object, const ZRXSt
     below.key(&field.key());
     uint64_t& word = seen[f >> 6];
     const uint64_t bit = uint64_t{1} << (f & 63);
-    if (word & bit) return cx.refuse("appears more than once");
+    if (word & bit) return refuseEntry(cx, "appears more than once");
     word |= bit;
     const ZRXValue& value = entry.value();
     if (!field.load(object, value, cx)) return false;
@@ -364,31 +409,33 @@ bool DeclaredEngine::readEntries(const ClassData& cls, void* object, const ZRXSt
     if (!fields[i]->required() || (seen[i >> 6] & (uint64_t{1} << (i & 63)))) continue;
     cx.setField(fields[i].get());
     below.key(&fields[i]->key());
-    return cx.refuse("is missing, and the field is required");
+    return refuseEntry(cx, "is missing, and the field is required");
   }
   cx.setField(outer);
   if (cls.check()) {
-    const std::string problem = cls.check()(object);
-    if (!problem.empty()) {
-      below.key(nullptr);
-      return cx.refuseStructure(problem);
-    }
+    below.key(nullptr);
+    return checkObject(cls, object, cx);
   }
   return true;
 }
 
 // The wrapper of a declared object class.
 class DeclaredClassWrapper : public ClassWrapper {
+  // Out of line, as everything the recursion through importObject does not need.
+  static ZRX_NOINLINE zr::Object* makeObject(ZRXSerializer& s, const ClassData& cls) {
+    zr::Object* object = cls.factory ? cls.factory() : cls.make();
+    if (!object)
+      s.signalImportError(zr::messageText(cls.tag()) + ": the class's maker gave no object.");
+    return object;
+  }
+
  public:
   explicit DeclaredClassWrapper(std::shared_ptr<const ClassData> cls) : mClass(std::move(cls)) {}
 
   zr::ref<zr::Object> importObject(ZRXSerializer& s, const ZRXStructure* st) override {
     const ClassData& cls = *mClass;
-    zr::ref<zr::Object> object = cls.factory ? cls.factory() : cls.make();
-    if (!object) {
-      s.signalImportError(zr::messageText(cls.tag()) + ": the class's maker gave no object.");
-      return nullptr;
-    }
+    zr::ref<zr::Object> object = makeObject(s, cls);
+    if (!object) return nullptr;
     s.registerImportedStructure(st, object.get());  // first register, then recurse
     FieldContext cx(s, cls, st);
     DeclaredEngine::bind(cx, s.declaredSession());
@@ -501,29 +548,30 @@ bool saveObject(const zr::Object* object, ZRXValue& out, FieldContext& cx) {
   return true;
 }
 
-namespace {
-
-bool loadReferenced(const ZRXValue& value, const zr::TypeInfo& type, bool owned, zr::Object** out,
-                    FieldContext& cx) {
-  if (value.type() != ZRXValue::Structure) return cx.wrongValue(value);
+zr::Object* loadObject(const ZRXValue& value, const zr::TypeInfo& type, FieldContext& cx) {
   ZRXSerializer::ImportRule rule;
-  rule.nullable = !owned && !cx.field().required();
-  rule.owned = owned;
+  rule.nullable = !cx.field().required();
   rule.holds = true;
-  const std::string place = cx.place();
-  return cx.serializer().importValueOf(value, cx.structure(), place, type, rule, out);
+  return DeclaredEngine::importValue(value, type, rule, cx);
 }
 
-}  // namespace
-
-bool loadObject(const ZRXValue& value, const zr::TypeInfo& type, bool owned, zr::Object** out,
-                FieldContext& cx) {
-  return loadReferenced(value, type, owned, out, cx);
-}
-
-bool loadOwned(const ZRXValue& value, const zr::TypeInfo& type, zr::Object** out,
-               FieldContext& cx) {
-  return loadReferenced(value, type, true, out, cx);
+bool loadChildren(const ZRXValue& value, const zr::TypeInfo& type, void* owner, const void* field,
+                  Adopt adopt, FieldContext& cx) {
+  const ZRXList* list = value.asList();
+  if (!list) return cx.wrongValue(value);
+  ZRXSerializer::ImportRule rule;
+  rule.nullable = false;
+  rule.owned = true;
+  rule.holds = true;
+  FieldContext::Below below(cx, nullptr);
+  const std::vector<ZRXValue>& elements = list->value();
+  for (size_t i = 0; i < elements.size(); ++i) {
+    below.at(i);
+    zr::Object* child = DeclaredEngine::importValue(elements[i], type, rule, cx);
+    if (!child) return false;  // reported: an owned child is never null
+    adopt(field, owner, child);
+  }
+  return true;
 }
 
 ZRXList* makeList(ZRXValue& out, size_t count, FieldContext& cx) {
@@ -584,6 +632,12 @@ DeclaredSession::~DeclaredSession() {
     for (const Batch& batch : cache->batches)
       if (batch.text && batch.ahead > 0) batch.text->release(batch.ahead);
   }
+}
+
+ZRX_NOINLINE void DeclaredSession::addPending(const ClassData& cls, const DeclaredField& field,
+                                              void* object, const ZRXStructure* structure,
+                                              const ZRXStructure* named) {
+  mPending.push_back(Pending{&cls, &field, object, structure, named});
 }
 
 DeclaredSession::ClassCache& DeclaredSession::makeCache(const ClassData& cls) {

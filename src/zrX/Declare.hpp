@@ -88,6 +88,8 @@ class ZRX_API FieldContext {
   const DeclaredField& field() const { return *mField; }
   void setField(const DeclaredField* field) { mField = field; }
   bool importsOwnDocument() const { return mSerializer.importsOwnDocument(); }
+  // Whether a failure has been reported (the serializer's error is set).
+  bool failed() const { return mSerializer.error() != ZRXSerializer::NoError; }
 
   // Import failures; each reports ImportError and returns false. The message starts with the
   // class's tag and the entry's place ("<Entity>: entry 'children[2]' ...").
@@ -103,9 +105,7 @@ class ZRX_API FieldContext {
   // Places below the field: an element of a list, an entry of a nested structure. Scopes nest.
   class Below {
    public:
-    Below(FieldContext& cx, const std::string* key) : mContext(cx) {
-      cx.mPath.push_back(Segment{key, -1});
-    }
+    Below(FieldContext& cx, const std::string* key) : mContext(cx) { cx.pushSegment(key); }
     ~Below() { mContext.mPath.pop_back(); }
     Below(const Below&) = delete;
     Below& operator=(const Below&) = delete;
@@ -152,6 +152,11 @@ class ZRX_API FieldContext {
   std::string place() const;
 
  private:
+  // Out of line: a reader's frame stays small (it runs once per level of nested objects).
+  void pushSegment(const std::string* key);
+
+ public:
+ private:
   friend class DeclaredEngine;
   struct Segment {
     const std::string* key;
@@ -164,6 +169,7 @@ class ZRX_API FieldContext {
   const DeclaredField* mField = nullptr;
   std::vector<Segment> mPath;
   DeclaredSession* mSession = nullptr;
+  ZRXSerializer::ValuePlace mWhere{};
   void (*mExpectedFunction)(const void*, std::string&) = nullptr;
   const void* mExpectedObject = nullptr;
 };
@@ -651,8 +657,9 @@ struct Codec<std::vector<N, A>, std::enable_if_t<kIsNumber<N>>> {
 // zr::ref<T>: a structure naming an object of T's class (or one derived from it), imported as a
 // shared reference: null for "#NULL", unless the field is required.
 ZRX_API bool saveObject(const zr::Object* object, ZRXValue& out, FieldContext& cx);
-ZRX_API bool loadObject(const ZRXValue& value, const zr::TypeInfo& type, bool owned,
-                        zr::Object** out, FieldContext& cx);
+// The object a shared reference names, or null: for an allowed "#NULL" (cx.failed() false) or
+// after reporting.
+ZRX_API zr::Object* loadObject(const ZRXValue& value, const zr::TypeInfo& type, FieldContext& cx);
 
 template <class T>
 struct Codec<zr::ref<T>> {
@@ -664,8 +671,8 @@ struct Codec<zr::ref<T>> {
     return saveObject(v.get(), out, cx);
   }
   bool load(zr::ref<T>& v, const ZRXValue& value, FieldContext& cx) const {
-    zr::Object* object = nullptr;
-    if (!loadObject(value, T::Type(), false, &object, cx)) return false;
+    zr::Object* object = loadObject(value, T::Type(), cx);
+    if (cx.failed()) return false;
     v = static_cast<T*>(object);
     return true;
   }
@@ -886,9 +893,11 @@ class CustomField : public DeclaredField {
 };
 
 // Owned children: each one owned by this object alone; `back`, when given, is the child's back
-// pointer, which adoption sets to this object.
-ZRX_API bool loadOwned(const ZRXValue& value, const zr::TypeInfo& type, zr::Object** out,
-                       FieldContext& cx);
+// pointer, which adoption sets to this object. The library walks the list (the recursion runs
+// through it, with small frames) and hands each child to `adopt`.
+using Adopt = void (*)(const void* field, void* owner, zr::Object* child);
+ZRX_API bool loadChildren(const ZRXValue& value, const zr::TypeInfo& type, void* owner,
+                          const void* field, Adopt adopt, FieldContext& cx);
 
 template <class T, class C, class B>
 class ChildrenField : public DeclaredField {
@@ -909,26 +918,20 @@ class ChildrenField : public DeclaredField {
     return true;
   }
   bool load(void* object, const ZRXValue& value, FieldContext& cx) const override {
-    T* owner = static_cast<T*>(object);
-    const ZRXList* list = value.asList();
-    if (!list) return cx.wrongValue(value);
-    std::vector<zr::ref<C>> children;
-    children.reserve(list->value().size());
-    FieldContext::Below below(cx, nullptr);
-    for (size_t i = 0; i < list->value().size(); ++i) {
-      below.at(i);
-      zr::Object* child = nullptr;
-      if (!loadOwned(list->value()[i], C::Type(), &child, cx)) return false;
-      C* typed = static_cast<C*>(child);
-      if (mBack) typed->*mBack = owner;
-      children.emplace_back(typed);
-    }
-    (owner->*mList).swap(children);
-    return true;
+    (static_cast<T*>(object)->*mList).clear();
+    return loadChildren(value, C::Type(), object, this, adopt, cx);
   }
   void expected(std::string& out) const override { out += "a list of structures"; }
 
  private:
+  static void adopt(const void* field, void* owner, zr::Object* child) {
+    const auto* self = static_cast<const ChildrenField*>(field);
+    T* typedOwner = static_cast<T*>(owner);
+    C* typedChild = static_cast<C*>(child);
+    if (self->mBack) typedChild->*(self->mBack) = typedOwner;
+    (typedOwner->*(self->mList)).emplace_back(typedChild);
+  }
+
   std::vector<zr::ref<C>> T::*mList;
   Back mBack;
 };

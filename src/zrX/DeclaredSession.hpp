@@ -46,13 +46,12 @@ class DeclaredSession {
   // A reference on the class's tag (slot 0) or the key of field i (slot i + 1).
   TextRef handOut(const ClassData& cls, size_t slot);
 
-  // The version of `cls` the document being imported was written with (1 when it says none).
-  // False after reporting an import error for a malformed metadata entry.
-  bool fileVersion(ZRXSerializer& serializer, const ClassData& cls, int* version) {
+  // The version of `cls` the document being imported was written with (1 when it says none);
+  // 0 after reporting an import error for a malformed metadata entry.
+  int fileVersion(ZRXSerializer& serializer, const ClassData& cls) {
     ClassCache& cache = cacheOf(cls);
-    if (cache.fileVersion == 0 && !readFileVersion(serializer, cls, cache)) return false;
-    *version = cache.fileVersion;
-    return true;
+    if (cache.fileVersion == 0 && !readFileVersion(serializer, cls, cache)) return 0;
+    return cache.fileVersion;
   }
 
   // Forgets the versions read from a document's metadata (a load replaced it).
@@ -65,9 +64,7 @@ class DeclaredSession {
 
   // Back pointers to settle when the import is done.
   void addPending(const ClassData& cls, const DeclaredField& field, void* object,
-                  const ZRXStructure* structure, const ZRXStructure* named) {
-    mPending.push_back(Pending{&cls, &field, object, structure, named});
-  }
+                  const ZRXStructure* structure, const ZRXStructure* named);
   bool finishImport(ZRXSerializer& serializer);
   void abandonImport() { mPending.clear(); }
 

@@ -199,6 +199,23 @@ ZRX_COLD void ZRXSerializer::refuseDeepExport(const zr::TypeInfo& type) {
 
 zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) { return importZRX(st, false); }
 
+ZRX_COLD zr::Object* ZRXSerializer::reportImportFailure(const ZRXStructure* st, bool noWrapper) {
+  if (noWrapper)
+    fail(ImportError, withTag("No importing serializer found for structure '%s'.", st->tag()));
+  else
+    failAgain(ImportError, withTag("Error importing structure '%s'.", st->tag()));
+  return nullptr;
+}
+
+ZRX_COLD ZRXStructure* ZRXSerializer::reportExportFailure(const zr::TypeInfo& type,
+                                                          bool noWrapper) {
+  if (noWrapper)
+    fail(ExportError, withTypeName("No exporting serializer found for '%s'.", type.name()));
+  else
+    failAgain(ExportError, withTypeName("Error exporting '%s'.", type.name()));
+  return nullptr;
+}
+
 namespace {
 
 // One import under way, on the serializer's stack of imports; popped however the wrapper leaves.
@@ -227,10 +244,7 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st, bool strong) {
   ZR_CHECK(mRegistry);
   const Registry::ImportWrappers& wrappers = mRegistry->importWrappers();
   const auto found = wrappers.find(st->tag());
-  if (found == wrappers.end()) {
-    fail(ImportError, withTag("No importing serializer found for structure '%s'.", st->tag()));
-    return nullptr;
-  }
+  if (found == wrappers.end()) return reportImportFailure(st, true);
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
   if (mConversionDepth >= mMaxConversionDepth) {
@@ -248,9 +262,8 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st, bool strong) {
   const uint32_t number = mImportedStructures.number(st);
   if (number != PointerIndex::kNone) mImportFlags[number] &= static_cast<uint8_t>(~kInProgress);
   if (!object) {
-    failAgain(ImportError, withTag("Error importing structure '%s'.", st->tag()));
     if (outermost && mDeclared) mDeclared->abandonImport();
-    return nullptr;
+    return reportImportFailure(st, false);
   }
   // Only the registered pair keeps the object alive after `object` goes: a wrapper that did not
   // register it would hand the caller a dangling pointer.
@@ -293,40 +306,82 @@ std::string structureForMessage(const ZRXStructure* structure) {
 
 }  // namespace
 
+namespace {
+
+std::string keyPlace(const void* key) {
+  return zr::messageText(*static_cast<const std::string_view*>(key));
+}
+
+}  // namespace
+
 bool ZRXSerializer::importValueOf(const ZRXValue& value, const ZRXStructure* in,
                                   std::string_view key, const zr::TypeInfo& type, ImportRule rule,
                                   zr::Object** out) {
   ZR_CHECK(in);
   ZR_CHECK(out);
-  *out = nullptr;
-  if (mError != NoError) return false;
-  auto refuse = [&](const std::string& what) {
-    fail(ImportError, tagForMessage(in) + ": entry '" + zr::messageText(key) + "' " + what + ".");
-    return false;
-  };
+  *out = importValueAt(value, type, rule, ValuePlace{in, keyPlace, &key});
+  return mError == NoError;
+}
+
+// The refusals of importValueAt, out of line: it runs once per reference of a document, nested as
+// deep as the references chain, so its own frame stays small.
+ZRX_COLD zr::Object* ZRXSerializer::refuseValue(ValueRefusal why, const ZRXValue& value,
+                                                const zr::Object* object, const zr::TypeInfo& type,
+                                                const ValuePlace& where) {
+  std::string what;
+  switch (why) {
+    case ValueRefusal::NotStructure:
+      what = "is not a structure (found " + valueForMessage(value) + ")";
+      break;
+    case ValueRefusal::Null:
+      what = "names no structure";
+      break;
+    case ValueRefusal::OwnsItself:
+      what = "lists " + structureForMessage(value.getStructure()) + ", which would then own itself";
+      break;
+    case ValueRefusal::SecondOwner:
+      what = "lists " + structureForMessage(value.getStructure()) + ", which already has an owner";
+      break;
+    case ValueRefusal::Cycle:
+      what = "names " + structureForMessage(value.getStructure()) +
+             ", which holds this object already: a cycle of references that nothing frees";
+      break;
+    case ValueRefusal::WrongClass:
+      what = "names an object of the wrong class (a '" + std::string(object->className()) +
+             "', not a '" + type.name() + "')";
+      break;
+  }
+  fail(ImportError,
+       tagForMessage(where.in) + ": entry '" + where.place(where.argument) + "' " + what + ".");
+  return nullptr;
+}
+
+zr::Object* ZRXSerializer::importValueAt(const ZRXValue& value, const zr::TypeInfo& type,
+                                         ImportRule rule, const ValuePlace& where) {
+  if (mError != NoError) return nullptr;
   if (value.type() != ZRXValue::Structure)
-    return refuse("is not a structure (found " + valueForMessage(value) + ")");
+    return refuseValue(ValueRefusal::NotStructure, value, nullptr, type, where);
   const ZRXStructure* st = value.getStructure();
-  if (!st) return rule.nullable || refuse("names no structure");
+  if (!st) {
+    if (rule.nullable) return nullptr;
+    return refuseValue(ValueRefusal::Null, value, nullptr, type, where);
+  }
   const uint32_t number = mImportedStructures.number(st);
   if (number != PointerIndex::kNone) {
     const uint8_t flags = mImportFlags[number];
     if (rule.owned && (flags & kInProgress))
-      return refuse("lists " + structureForMessage(st) + ", which would then own itself");
+      return refuseValue(ValueRefusal::OwnsItself, value, nullptr, type, where);
     if (rule.owned && (flags & kOwned))
-      return refuse("lists " + structureForMessage(st) + ", which already has an owner");
+      return refuseValue(ValueRefusal::SecondOwner, value, nullptr, type, where);
     if (rule.holds && (flags & kInProgress) && closesStrongCycle(st))
-      return refuse("names " + structureForMessage(st) +
-                    ", which holds this object already: a cycle of references that nothing frees");
+      return refuseValue(ValueRefusal::Cycle, value, nullptr, type, where);
   }
   zr::Object* object = importZRX(st, rule.holds || rule.owned);
-  if (!object) return false;  // reported by the import
+  if (!object) return nullptr;  // reported by the import
   if (!object->isOfType(type))
-    return refuse("names an object of the wrong class (a '" + std::string(object->className()) +
-                  "', not a '" + type.name() + "')");
+    return refuseValue(ValueRefusal::WrongClass, value, object, type, where);
   if (rule.owned) mImportFlags[mImportedStructures.number(st)] |= kOwned;
-  *out = object;
-  return true;
+  return object;
 }
 
 ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
@@ -338,10 +393,7 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
   const zr::TypeInfo& type = obj->classType();
   const Registry::ExportWrappers& wrappers = mRegistry->exportWrappers();
   const auto found = wrappers.find(type);
-  if (found == wrappers.end()) {
-    fail(ExportError, withTypeName("No exporting serializer found for '%s'.", type.name()));
-    return nullptr;
-  }
+  if (found == wrappers.end()) return reportExportFailure(type, true);
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
   if (mConversionDepth >= mMaxConversionDepth) {
@@ -351,10 +403,7 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
 
   const ConversionLevel level(mConversionDepth);
   const zr::ref<ZRXStructure> structure = serializer->exportObject(*this, obj);
-  if (!structure) {
-    failAgain(ExportError, withTypeName("Error exporting '%s'.", type.name()));
-    return nullptr;
-  }
+  if (!structure) return reportExportFailure(type, false);
   ZR_CHECK(getExportedObject(obj) == structure.get());
   return structure.get();
 }

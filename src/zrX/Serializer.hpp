@@ -328,12 +328,29 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // Whether importing `structure` now, still being imported, through a strong reference from the
   // current import, closes a cycle of strong references among declared imports.
   bool closesStrongCycle(const ZRXStructure* structure) const;
+  // importValueOf with the entry's place made only for a message (few arguments, so that the
+  // callers' calls stay in registers: it runs once per reference, nested as deep as they chain).
+  struct ValuePlace {
+    const ZRXStructure* in;
+    std::string (*place)(const void*);
+    const void* argument;
+  };
+  // The object, or null: for an allowed "#NULL" with the error still NoError, otherwise after
+  // reporting.
+  zr::Object* importValueAt(const ZRXValue& value, const zr::TypeInfo& type, ImportRule rule,
+                            const ValuePlace& where);
+  enum class ValueRefusal { NotStructure, Null, OwnsItself, SecondOwner, Cycle, WrongClass };
+  zr::Object* refuseValue(ValueRefusal why, const ZRXValue& value, const zr::Object* object,
+                          const zr::TypeInfo& type, const ValuePlace& where);
   zr::ref<zr::Object> checkLoaded(zr::ref<zr::Object> loaded, const zr::TypeInfo& type);
   // Sets the error (when it is NoError), logs `message` and keeps it as errorMessage().
   void fail(EError error, const std::string& message);
   // Logs `message` whatever the error state (each failing level of nested conversions logs its
   // line); sets the error and keeps the message only when the error is NoError.
   void failAgain(EError error, const std::string& message);
+
+  zr::Object* reportImportFailure(const ZRXStructure* st, bool noWrapper);
+  ZRXStructure* reportExportFailure(const zr::TypeInfo& type, bool noWrapper);
 
   zr::ref<ZRXStructure> makeMetadataStructure() const;
   void refuseDeepImport(const ZRXStructure* st);
