@@ -208,6 +208,38 @@ zr::ref<zrX::Registry> makeRegistry() {
   return registry;
 }
 
+zr::ref<zrX::Registry> makeDeclaredRegistry() {
+  using zrX::Declare;
+  zr::ref<zrX::Registry> registry = new zrX::Registry;
+  registry->add(Declare<GNode>("<Node>")
+                    .id("n")
+                    .field("name", &GNode::name)
+                    .field("a", &GNode::a)
+                    .field("b", &GNode::b)
+                    .field("c", &GNode::c)
+                    .field("x", &GNode::x)
+                    .field("y", &GNode::y)
+                    .field("refs", &GNode::refs)
+                    .omitEmpty()
+                    .parent("parent", &GNode::parent, &GNode::refs));
+  registry->add(
+      Declare<Graph>("<Graph>").noID().field("name", &Graph::name).field("roots", &Graph::roots));
+  registry->add(Declare<AMesh>("<Mesh>")
+                    .noID()
+                    .field("name", &AMesh::name)
+                    .field("material", &AMesh::material)
+                    .field("flags", &AMesh::flags)
+                    .field("lod", &AMesh::lod)
+                    .field("scale", &AMesh::scale)
+                    .field("vertices", &AMesh::vertices)
+                    .field("indices", &AMesh::indices));
+  registry->add(Declare<Arrays>("<Arrays>")
+                    .noID()
+                    .field("name", &Arrays::name)
+                    .field("meshes", &Arrays::meshes));
+  return registry;
+}
+
 zr::ref<Graph> makeGraph(size_t objects) {
   std::mt19937_64 random(20261210);
   const size_t rootCount = std::min<size_t>(1000, std::max<size_t>(1, objects / 300));

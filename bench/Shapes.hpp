@@ -3,8 +3,10 @@
 //            references), about 30 % shared by two or three owners, every non-root object with a
 //            back pointer to its parent;
 //   Arrays - a few meshes holding millions of reals and integers.
-// The wrappers are written the way the README teaches (register first, then recurse; arrays copied
-// between host vectors and array nodes). Used by the benchmarks only; single-threaded.
+// Each class has a hand-written wrapper, written the way the README teaches for the low-level
+// API (register first, then recurse; arrays copied into array nodes, their storage taken on
+// loads), and a declaration that writes the same documents; the benchmarks time both. Used by the
+// benchmarks only; single-threaded.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +51,10 @@ class Arrays : public zr::Object {
   std::vector<zr::ref<AMesh>> meshes;
 };
 
-// Wrappers for all four classes.
+// Hand-written wrappers for all four classes.
 zr::ref<zrX::Registry> makeRegistry();
+// The same four classes declared (zrX::Declare), writing the same documents.
+zr::ref<zrX::Registry> makeDeclaredRegistry();
 
 // `objects` nodes under 1000 roots (fewer for small counts), about nine levels deep, deterministic.
 // References only point to nodes made later, so the graph holds no cycle of references.

@@ -2,8 +2,10 @@
 // benchmark library, for quick before/after figures and for profiling (perf record, callgrind).
 //
 //   zrx_shapes [--only graph|arrays] [--op save|load|parse|write] [--format zrt|zrb]
-//              [--runs N] [--scale F] [--copy-input]
+//              [--runs N] [--scale F] [--copy-input] [--wrappers hand|declared|both]
 //
+// Saves and loads run through the shapes' hand-written wrappers and through their declarations
+// (both by default, with the ratio declared / hand-written; both write the same documents).
 // Every operation runs once untimed, then N timed runs; the median is printed. Loads and parses
 // work on in-memory files, read in place; with --copy-input each timed load or parse first copies
 // the bytes into a fresh zr::MemoryFile, as a host does that hands over a copy of its buffer (the
@@ -29,6 +31,7 @@ struct Options {
   int runs = 5;
   double scale = 1.0;
   bool copyInput = false;
+  std::string wrappers = "both";
 };
 
 double median(std::vector<double> v) {
@@ -44,8 +47,9 @@ double cpuMilliseconds() {
   return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-void measure(const char* what, int runs, const std::function<void()>& body,
-             const std::function<void()>& before = {}) {
+// Prints and returns the median time.
+double measure(const char* what, int runs, const std::function<void()>& body,
+               const std::function<void()>& before = {}) {
   std::vector<double> ms, cpu;
   for (int i = 0; i <= runs; ++i) {
     if (before) before();
@@ -59,62 +63,89 @@ void measure(const char* what, int runs, const std::function<void()>& body,
       cpu.push_back(c1 - c0);
     }
   }
-  std::printf("  %-28s %9.2f ms  (min %.2f, cpu %.2f)\n", what, median(ms),
+  std::printf("  %-36s %9.2f ms  (min %.2f, cpu %.2f)\n", what, median(ms),
               *std::min_element(ms.begin(), ms.end()), median(cpu));
   std::fflush(stdout);
+  return median(ms);
 }
+
+struct Host {
+  const char* name;
+  zrX::Registry* registry;
+};
 
 bool wanted(const std::string& filter, const char* name) {
   return filter.empty() || filter == name;
 }
 
 template <class T>
-void run(const char* shape, zr::Object* original, zrX::Registry* registry, const Options& o) {
+void run(const char* shape, zr::Object* original, const std::vector<Host>& hosts,
+         const Options& o) {
   std::printf("%s\n", shape);
   for (zrX::Format format : {zrX::Format::ZRT, zrX::Format::ZRB}) {
     const bool text = format == zrX::Format::ZRT;
     const char* f = text ? "zrt" : "zrb";
     if (!wanted(o.format, f)) continue;
     zr::ref<zr::MemoryFile> out = new zr::MemoryFile;
-    auto save = [&] {
-      zrX::ZRXSerializer s;
-      s.setRegistry(registry);
-      const bool ok =
-          text ? s.saveZRT(out.get(), original, true) : s.saveZRB(out.get(), original, true);
-      if (!ok) std::exit(1);
-    };
-    save();
-    const std::vector<uint8_t> bytes = out->data();
-    std::printf(" %s: %.1f MB\n", f, bytes.size() / 1e6);
-    if (wanted(o.op, "save")) measure((std::string(f) + " save").c_str(), o.runs, save);
+    std::vector<uint8_t> bytes;
+    double times[2][2] = {{0, 0}, {0, 0}};  // [host][save, load]
+    for (size_t h = 0; h < hosts.size(); ++h) {
+      zrX::Registry* registry = hosts[h].registry;
+      auto save = [&] {
+        zrX::ZRXSerializer s;
+        s.setRegistry(registry);
+        const bool ok =
+            text ? s.saveZRT(out.get(), original, true) : s.saveZRB(out.get(), original, true);
+        if (!ok) std::exit(1);
+      };
+      save();
+      if (h == 0) {
+        bytes = out->data();
+        std::printf(" %s: %.1f MB\n", f, bytes.size() / 1e6);
+      } else if (out->data().size() != bytes.size()) {
+        std::printf("  the %s wrappers write another document (%zu bytes, not %zu)\n",
+                    hosts[h].name, out->data().size(), bytes.size());
+        std::exit(1);
+      }
+      const std::string label = std::string(f) + " save, " + hosts[h].name;
+      if (wanted(o.op, "save")) times[h][0] = measure(label.c_str(), o.runs, save);
+
+      zr::ref<zr::MemoryFile> kept = new zr::MemoryFile(bytes);
+      auto input = [&]() -> zr::ref<zr::MemoryFile> {
+        return o.copyInput ? zr::ref<zr::MemoryFile>(new zr::MemoryFile(bytes)) : kept;
+      };
+      zr::ref<zr::Object> loaded;
+      auto load = [&] {
+        zrX::ZRXSerializer s;
+        s.setRegistry(registry);
+        zr::ref<zr::MemoryFile> in = input();
+        loaded = text ? s.loadZRT(in.get(), true) : s.loadZRB(in.get(), true);
+        if (!loaded) std::exit(1);
+      };
+      // The round trip is checked unless only other operations are asked for.
+      if (wanted(o.op, "load")) {
+        load();
+        const T* got =
+            loaded && loaded->isOfType(T::Type()) ? static_cast<const T*>(loaded.get()) : nullptr;
+        if (!shapes::equal(static_cast<const T*>(original), got)) {
+          std::printf("  round trip differs (%s)\n", hosts[h].name);
+          std::exit(1);
+        }
+        loaded = nullptr;
+        const std::string loadLabel = std::string(f) + " load, " + hosts[h].name;
+        times[h][1] = measure(loadLabel.c_str(), o.runs, load, [&] { loaded = nullptr; });
+      }
+      loaded = nullptr;
+    }
+    if (hosts.size() == 2 && times[0][0] > 0)
+      std::printf("  %-36s %9.2f\n", "declared / hand-written, save", times[1][0] / times[0][0]);
+    if (hosts.size() == 2 && times[0][1] > 0)
+      std::printf("  %-36s %9.2f\n", "declared / hand-written, load", times[1][1] / times[0][1]);
 
     zr::ref<zr::MemoryFile> kept = new zr::MemoryFile(bytes);
     auto input = [&]() -> zr::ref<zr::MemoryFile> {
       return o.copyInput ? zr::ref<zr::MemoryFile>(new zr::MemoryFile(bytes)) : kept;
     };
-    zr::ref<zr::Object> loaded;
-    auto load = [&] {
-      zrX::ZRXSerializer s;
-      s.setRegistry(registry);
-      zr::ref<zr::MemoryFile> in = input();
-      loaded = text ? s.loadZRT(in.get(), true) : s.loadZRB(in.get(), true);
-      if (!loaded) std::exit(1);
-    };
-    // The round trip is checked unless only other operations are asked for.
-    if (wanted(o.op, "load")) {
-      load();
-      const T* got =
-          loaded && loaded->isOfType(T::Type()) ? static_cast<const T*>(loaded.get()) : nullptr;
-      if (!shapes::equal(static_cast<const T*>(original), got)) {
-        std::printf("  round trip differs\n");
-        std::exit(1);
-      }
-      loaded = nullptr;
-    }
-    if (wanted(o.op, "load"))
-      measure((std::string(f) + " load").c_str(), o.runs, load, [&] { loaded = nullptr; });
-    loaded = nullptr;
-
     std::unique_ptr<zrX::Document> doc;
     auto parse = [&] {
       doc = std::make_unique<zrX::Document>();
@@ -151,22 +182,29 @@ int main(int argc, char** argv) {
       o.scale = std::atof(argv[++i]);
     else if (std::strcmp(argv[i], "--copy-input") == 0)
       o.copyInput = true;
+    else if (arg("--wrappers"))
+      o.wrappers = argv[++i];
     else {
       std::fprintf(stderr,
                    "usage: zrx_shapes [--only graph|arrays] [--op save|load|parse|write] "
-                   "[--format zrt|zrb] [--runs N] [--scale F] [--copy-input]\n");
+                   "[--format zrt|zrb] [--runs N] [--scale F] [--copy-input] "
+                   "[--wrappers hand|declared|both]\n");
       return 2;
     }
   }
-  zr::ref<zrX::Registry> registry = shapes::makeRegistry();
+  zr::ref<zrX::Registry> hand = shapes::makeRegistry();
+  zr::ref<zrX::Registry> declared = shapes::makeDeclaredRegistry();
+  std::vector<Host> hosts;
+  if (o.wrappers != "declared") hosts.push_back({"hand-written", hand.get()});
+  if (o.wrappers != "hand") hosts.push_back({"declared", declared.get()});
   if (wanted(o.only, "arrays")) {
     zr::ref<shapes::Arrays> arrays = shapes::makeArrays(8, static_cast<size_t>(750000 * o.scale),
                                                         static_cast<size_t>(500000 * o.scale));
-    run<shapes::Arrays>("arrays: 8 meshes", arrays.get(), registry.get(), o);
+    run<shapes::Arrays>("arrays: 8 meshes", arrays.get(), hosts, o);
   }
   if (wanted(o.only, "graph")) {
     zr::ref<shapes::Graph> graph = shapes::makeGraph(static_cast<size_t>(300000 * o.scale));
-    run<shapes::Graph>("graph: small objects", graph.get(), registry.get(), o);
+    run<shapes::Graph>("graph: small objects", graph.get(), hosts, o);
   }
   return 0;
 }

@@ -51,6 +51,8 @@ class DeclaredEngine {
   static DeclaredSession& session(ZRXSerializer& s) { return s.declaredSession(); }
   static void bind(FieldContext& cx, DeclaredSession& session) {
     cx.mSession = &session;
+    cx.mPath = &session.path();
+    cx.mPathBase = cx.mPath->size();
     cx.mWhere.in = cx.mStructure;
     cx.mWhere.place = [](const void* context) {
       return static_cast<const FieldContext*>(context)->place();
@@ -75,7 +77,8 @@ using ExpectedScope = DeclaredEngine::ExpectedScope;
 
 std::string FieldContext::place() const {
   std::string out;
-  for (const Segment& segment : mPath) {
+  for (size_t i = mPathBase; i < mPath->size(); ++i) {
+    const Segment& segment = (*mPath)[i];
     if (segment.key) {
       if (!out.empty()) out += '/';
       out += zr::messageText(*segment.key);
@@ -85,7 +88,7 @@ std::string FieldContext::place() const {
   return out;
 }
 
-void FieldContext::pushSegment(const std::string* key) { mPath.push_back(Segment{key, -1}); }
+void FieldContext::pushSegment(const std::string* key) { mPath->push_back(Segment{key, -1}); }
 
 bool FieldContext::refuse(const std::string& what) {
   mSerializer.signalImportError(zr::messageText(mClass.tag()) + ": entry '" + place() + "' " +
@@ -111,7 +114,7 @@ bool FieldContext::refuseExport(const std::string& what) {
 }
 
 bool FieldContext::refuseStructure(const std::string& what) {
-  if (!mPath.empty() && mPath.front().key) return refuse(what);
+  if (mPath->size() > mPathBase && (*mPath)[mPathBase].key) return refuse(what);
   mSerializer.signalImportError(zr::messageText(mClass.tag()) + ": " + what + ".");
   return false;
 }
@@ -135,6 +138,12 @@ void FieldContext::leaveNested() { --mSerializer.mConversionDepth; }
 DeclaredField::~DeclaredField() = default;
 
 bool DeclaredField::settle(void*, const ZRXStructure*, FieldContext&) const { return true; }
+
+bool DeclaredField::isEmpty(const void*) const { return false; }
+
+bool DeclaredField::holdsMember(const std::type_info&, const void*) const { return false; }
+
+bool DeclaredField::settleAtOnce(void*, const FieldContext&) const { return false; }
 
 // ClassData: the checks made when a class is declared
 // -----------------------------------------------
@@ -225,6 +234,8 @@ void ClassData::addAlias(const char* alias) {
 
 void ClassData::setRequired() { lastField(".required()").mRequired = true; }
 
+void ClassData::setOmitEmpty() { lastField(".omitEmpty()").mOmitEmpty = true; }
+
 void ClassData::setFieldTag(const char* tag) {
   ZR_CHECK(tag);
   DeclaredField& field = lastField(".tag()");
@@ -300,6 +311,7 @@ bool DeclaredEngine::writeEntries(const ClassData& cls, const void* object, ZRXS
   const ExpectedScope expectedScope(cx);
   for (size_t i = 0; i < fields.size(); ++i) {
     const DeclaredField& field = *fields[i];
+    if (field.omitEmpty() && field.isEmpty(object)) continue;
     cx.setField(&field);
     below.key(&field.key());
     ZRXValue value;
@@ -403,7 +415,13 @@ bool DeclaredEngine::readEntries(const ClassData& cls, void* object, const ZRXSt
     word |= bit;
     const ZRXValue& value = entry.value();
     if (!field.load(object, value, cx)) return false;
-    if (field.isBackPointer()) s.addPending(cls, field, object, st, value.getStructure());
+    if (field.isBackPointer()) {
+      // Mostly the entry names the object importing this one, through the very field the back
+      // pointer belongs to: settled now. Anything else waits for the end of the import.
+      const FieldContext* importer = s.importerOf(cx, value.getStructure());
+      if (!importer || !field.settleAtOnce(object, *importer))
+        s.addPending(cls, field, object, st, value.getStructure());
+    }
   }
   for (size_t i = 0; i < fields.size(); ++i) {
     if (!fields[i]->required() || (seen[i >> 6] & (uint64_t{1} << (i & 63)))) continue;
@@ -438,7 +456,10 @@ class DeclaredClassWrapper : public ClassWrapper {
     if (!object) return nullptr;
     s.registerImportedStructure(st, object.get());  // first register, then recurse
     FieldContext cx(s, cls, st);
-    DeclaredEngine::bind(cx, s.declaredSession());
+    DeclaredSession& session = s.declaredSession();
+    DeclaredEngine::bind(cx, session);
+    cx.setObject(object.get());
+    const DeclaredSession::Importing importing(session, cx);
     if (!DeclaredEngine::readEntries(cls, cls.fromObject(object.get()), st, cx)) return nullptr;
     return object;
   }
@@ -632,6 +653,19 @@ DeclaredSession::~DeclaredSession() {
     for (const Batch& batch : cache->batches)
       if (batch.text && batch.ahead > 0) batch.text->release(batch.ahead);
   }
+}
+
+const FieldContext* DeclaredSession::importerOf(const FieldContext& cx,
+                                                const ZRXStructure* named) const {
+  // The context below this one's, when it imports `named` and the serializer's import below this
+  // one is that very structure (no wrapper of another kind stands between them).
+  if (!named || mImporting.size() < 2 || mImporting.back() != &cx) return nullptr;
+  const FieldContext* importer = mImporting[mImporting.size() - 2];
+  const auto& frames = cx.serializer().mImportFrames;
+  if (importer->structure() != named || frames.size() < 2 ||
+      frames[frames.size() - 2].structure != named)
+    return nullptr;
+  return importer;
 }
 
 ZRX_NOINLINE void DeclaredSession::addPending(const ClassData& cls, const DeclaredField& field,

@@ -55,6 +55,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -75,6 +76,12 @@ class DeclaredSession;
 // wrapper for one structure; readers and writers get it by reference.
 class ZRX_API FieldContext {
  public:
+  // One step of the place below the class: a key, an element's index, or both.
+  struct Segment {
+    const std::string* key;
+    int64_t index;
+  };
+
   FieldContext(ZRXSerializer& serializer, const ClassData& cls, const ZRXStructure* structure)
       : mSerializer(serializer), mClass(cls), mStructure(structure) {}
   FieldContext(const FieldContext&) = delete;
@@ -84,6 +91,9 @@ class ZRX_API FieldContext {
   const ClassData& declaredClass() const { return mClass; }
   // The structure read (import) or being built (export).
   const ZRXStructure* structure() const { return mStructure; }
+  // The object being imported (null while exporting).
+  zr::Object* object() const { return mObject; }
+  void setObject(zr::Object* object) { mObject = object; }
   // The field being read or written.
   const DeclaredField& field() const { return *mField; }
   void setField(const DeclaredField* field) { mField = field; }
@@ -106,11 +116,11 @@ class ZRX_API FieldContext {
   class Below {
    public:
     Below(FieldContext& cx, const std::string* key) : mContext(cx) { cx.pushSegment(key); }
-    ~Below() { mContext.mPath.pop_back(); }
+    ~Below() { mContext.mPath->pop_back(); }
     Below(const Below&) = delete;
     Below& operator=(const Below&) = delete;
-    void at(size_t index) { mContext.mPath.back().index = static_cast<int64_t>(index); }
-    void key(const std::string* key) { mContext.mPath.back().key = key; }
+    void at(size_t index) { mContext.mPath->back().index = static_cast<int64_t>(index); }
+    void key(const std::string* key) { mContext.mPath->back().key = key; }
 
    private:
     FieldContext& mContext;
@@ -158,16 +168,16 @@ class ZRX_API FieldContext {
  public:
  private:
   friend class DeclaredEngine;
-  struct Segment {
-    const std::string* key;
-    int64_t index;
-  };
 
   ZRXSerializer& mSerializer;
   const ClassData& mClass;
   const ZRXStructure* mStructure;
+  zr::Object* mObject = nullptr;
   const DeclaredField* mField = nullptr;
-  std::vector<Segment> mPath;
+  // The place's steps, in storage the serializer's state keeps (no allocation per object): this
+  // context's own start at mPathBase.
+  std::vector<Segment>* mPath = nullptr;
+  size_t mPathBase = 0;
   DeclaredSession* mSession = nullptr;
   ZRXSerializer::ValuePlace mWhere{};
   void (*mExpectedFunction)(const void*, std::string&) = nullptr;
@@ -192,11 +202,20 @@ class ZRX_API DeclaredField {
   virtual bool settle(void* object, const ZRXStructure* named, FieldContext& cx) const;
   // Whether the field is a back pointer, settled after the import.
   virtual bool isBackPointer() const { return false; }
+  // Whether `object`'s member is an empty container or string (for .omitEmpty()).
+  virtual bool isEmpty(const void* object) const;
+  // Whether the field reaches its member through the pointer to member `*member` of type `type`.
+  virtual bool holdsMember(const std::type_info& type, const void* member) const;
+  // A back pointer's entry that names the structure of `importer`, the object importing this one
+  // right now through its field: settled at once when that field is where the back pointer
+  // points from (true), else left for the end of the import (false).
+  virtual bool settleAtOnce(void* object, const FieldContext& importer) const;
 
   const std::string& key() const { return mKey; }
   const TextRef& keyText() const { return mKeyText; }
   const std::vector<std::string>& aliases() const { return mAliases; }
   bool required() const { return mRequired; }
+  bool omitEmpty() const { return mOmitEmpty; }
   // The tag of the node the value is written as (lists, arrays, raw text, nested structures);
   // null for none.
   const char* tag() const { return mTag.empty() ? nullptr : mTag.c_str(); }
@@ -207,6 +226,7 @@ class ZRX_API DeclaredField {
   TextRef mKeyText;
   std::vector<std::string> mAliases;
   bool mRequired = false;
+  bool mOmitEmpty = false;
   std::string mTag;
 };
 
@@ -262,6 +282,7 @@ class ZRX_API ClassData {
   void setCheck(Check check) { mCheck = std::move(check); }
   void addAlias(const char* alias);
   void setRequired();
+  void setOmitEmpty();
   void setFieldTag(const char* tag);
   // Stops the process: `what` is why the declaration of this class cannot work.
   [[noreturn]] void refuse(const std::string& what) const;
@@ -330,6 +351,17 @@ template <class T>
 struct IsStdArray : std::false_type {};
 template <class T, size_t N>
 struct IsStdArray<std::array<T, N>> : std::true_type {};
+
+// Whether a member's value is an empty container or string.
+template <class V>
+bool emptyValue(const V& v) {
+  if constexpr (IsVector<V>::value || std::is_same_v<V, std::string>) {
+    return v.empty();
+  } else {
+    (void)v;
+    return false;
+  }
+}
 
 template <class T>
 inline constexpr bool kIsNumber = std::is_arithmetic_v<T> && !std::is_same_v<T, bool>;
@@ -802,6 +834,12 @@ class MemberField : public DeclaredField {
     return mCodec.load(static_cast<T*>(object)->*mMember, value, cx);
   }
   void expected(std::string& out) const override { mCodec.expected(out); }
+  bool isEmpty(const void* object) const override {
+    return emptyValue(static_cast<const T*>(object)->*mMember);
+  }
+  bool holdsMember(const std::type_info& type, const void* member) const override {
+    return type == typeid(V T::*) && *static_cast<V T::*const*>(member) == mMember;
+  }
 
  private:
   V T::*mMember;
@@ -847,6 +885,9 @@ class ReferenceField : public DeclaredField {
     return mCodec.load(std::invoke(mAccess, *static_cast<T*>(object)), value, cx);
   }
   void expected(std::string& out) const override { mCodec.expected(out); }
+  bool isEmpty(const void* object) const override {
+    return emptyValue(std::invoke(mAccess, *static_cast<const T*>(object)));
+  }
 
  private:
   Access mAccess;
@@ -862,6 +903,7 @@ class ZRX_API TextField : public DeclaredField {
   bool save(const void* object, ZRXValue& out, bool* present, FieldContext& cx) const override;
   bool load(void* object, const ZRXValue& value, FieldContext& cx) const override;
   void expected(std::string& out) const override { out += "a raw text block"; }
+  bool isEmpty(const void* object) const override { return mGet(object).empty(); }
 
  private:
   Get mGet;
@@ -922,6 +964,14 @@ class ChildrenField : public DeclaredField {
     return loadChildren(value, C::Type(), object, this, adopt, cx);
   }
   void expected(std::string& out) const override { out += "a list of structures"; }
+  bool isEmpty(const void* object) const override {
+    return (static_cast<const T*>(object)->*mList).empty();
+  }
+  bool holdsMember(const std::type_info& type, const void* member) const override {
+    if (type == typeid(std::vector<zr::ref<C>> T::*))
+      return *static_cast<std::vector<zr::ref<C>> T::*const*>(member) == mList;
+    return mBack && type == typeid(Back) && *static_cast<const Back*>(member) == mBack;
+  }
 
  private:
   static void adopt(const void* field, void* owner, zr::Object* child) {
@@ -949,12 +999,13 @@ ZRX_API bool findListing(const ZRXStructure* named, const zr::TypeInfo& type, zr
                          FieldContext& cx);
 ZRX_API bool refuseUnlisted(FieldContext& cx);
 
-template <class C, class P>
+template <class C, class P, class L = std::vector<zr::ref<C>>>
 class ParentField : public DeclaredField {
  public:
   using Back = P* C::*;
-  using Lists = std::function<bool(const P&, const C*)>;
-  ParentField(Back back, Lists lists) : mBack(back), mLists(std::move(lists)) {}
+  // `listed` null: owners set the back pointer (children); otherwise the member of P through
+  // which P lists this one among shared references.
+  ParentField(Back back, L P::*listed) : mBack(back), mListed(listed) {}
   bool save(const void* object, ZRXValue& out, bool* present, FieldContext& cx) const override {
     return saveBackPointer(static_cast<const C*>(object)->*mBack, out, present, cx);
   }
@@ -962,9 +1013,15 @@ class ParentField : public DeclaredField {
     // Only the kind here; the structure it names is settled after the import.
     return value.type() == ZRXValue::Structure || cx.wrongValue(value);
   }
+  bool settleAtOnce(void* object, const FieldContext& importer) const override {
+    if (!mListed) return importer.field().holdsMember(typeid(Back), &mBack);  // the owner sets it
+    if (!importer.field().holdsMember(typeid(L P::*), &mListed)) return false;
+    static_cast<C*>(object)->*mBack = static_cast<P*>(importer.object());
+    return true;
+  }
   bool settle(void* object, const ZRXStructure* named, FieldContext& cx) const override {
     C* child = static_cast<C*>(object);
-    if (!mLists) return checkBackPointer(child->*mBack, named, cx);
+    if (!mListed) return checkBackPointer(child->*mBack, named, cx);
     if (!named) {
       child->*mBack = nullptr;
       return true;
@@ -972,16 +1029,20 @@ class ParentField : public DeclaredField {
     zr::Object* parent = nullptr;
     if (!findListing(named, P::Type(), &parent, cx)) return false;
     P* typed = static_cast<P*>(parent);
-    if (!mLists(*typed, child)) return refuseUnlisted(cx);
-    child->*mBack = typed;
-    return true;
+    for (const auto& element : typed->*mListed) {
+      if (element.get() == child) {
+        child->*mBack = typed;
+        return true;
+      }
+    }
+    return refuseUnlisted(cx);
   }
   bool isBackPointer() const override { return true; }
   void expected(std::string& out) const override { out += "a structure"; }
 
  private:
   Back mBack;
-  Lists mLists;
+  L P::*mListed;
 };
 
 }  // namespace declare_detail
@@ -1114,15 +1175,9 @@ class Declare : public DeclaredClassBase {
   Declare& parent(const char* key, P* T::*back, L P::*listed) {
     static_assert(kObject && std::is_base_of_v<zr::Object, P>,
                   "zrX::Declare: back pointers point at objects");
-    static_assert(std::is_same_v<L, std::vector<zr::ref<T>>> ||
-                      std::is_same_v<L, std::vector<zr::ref<const T>>>,
+    static_assert(std::is_same_v<L, std::vector<zr::ref<T>>>,
                   "zrX::Declare: `listed` is a std::vector<zr::ref<T>> member of the parent");
-    auto lists = [listed](const P& parent, const T* child) {
-      for (const auto& element : parent.*listed)
-        if (element.get() == child) return true;
-      return false;
-    };
-    return add(key, std::make_unique<declare_detail::ParentField<T, P>>(back, lists));
+    return add(key, std::make_unique<declare_detail::ParentField<T, P, L>>(back, listed));
   }
 
   // --- Options of the field declared last ---
@@ -1134,6 +1189,12 @@ class Declare : public DeclaredClassBase {
   // An old key that still reads into this field.
   Declare& alias(const char* oldKey) {
     mData->addAlias(oldKey);
+    return *this;
+  }
+  // No entry while the member is empty (a container or string); a missing entry then reads
+  // back as the default, so keep the default empty. Saves room in files of many small objects.
+  Declare& omitEmpty() {
+    mData->setOmitEmpty();
     return *this;
   }
   // The tag of the node the value is written as: a list, an array, a raw text block, a nested

@@ -62,11 +62,31 @@ class DeclaredSession {
       if (cache) cache->fileVersion = 0;
   }
 
+  // The contexts of the declared imports under way, innermost last.
+  class Importing {
+   public:
+    Importing(DeclaredSession& session, const FieldContext& cx) : mSession(session) {
+      session.mImporting.push_back(&cx);
+    }
+    ~Importing() { mSession.mImporting.pop_back(); }
+    Importing(const Importing&) = delete;
+    Importing& operator=(const Importing&) = delete;
+
+   private:
+    DeclaredSession& mSession;
+  };
+  // The context of the object importing the one of `cx`, when that object's structure is `named`;
+  // else null.
+  const FieldContext* importerOf(const FieldContext& cx, const ZRXStructure* named) const;
+
   // Back pointers to settle when the import is done.
   void addPending(const ClassData& cls, const DeclaredField& field, void* object,
                   const ZRXStructure* structure, const ZRXStructure* named);
   bool finishImport(ZRXSerializer& serializer);
   void abandonImport() { mPending.clear(); }
+
+  // Where the readers and writers of nested classes stand (FieldContext::place).
+  std::vector<FieldContext::Segment>& path() { return mPath; }
 
   // Versions of the classes a save exports.
   void noteClassVersion(const ClassData& cls) {
@@ -104,6 +124,8 @@ class DeclaredSession {
 
   std::vector<std::unique_ptr<ClassCache>> mCaches;  // by class serial
   std::vector<Pending> mPending;
+  std::vector<FieldContext::Segment> mPath;
+  std::vector<const FieldContext*> mImporting;
   bool mVersionsRead = false;
   std::map<std::string, int, std::less<>> mFileVersions;
   std::map<std::string, int> mExportedVersions;

@@ -58,9 +58,8 @@ ZRXSerializer::ZRXSerializer(const ZRXSerializer& other)
       mRegistry(other.mRegistry),
       mMaxDepth(other.mMaxDepth),
       mMaxConversionDepth(other.mMaxConversionDepth),
-      mErrorMessage(other.mErrorMessage),
-      mImportFlags(other.mImportFlags) {
-  for (uint8_t& flags : mImportFlags) flags &= static_cast<uint8_t>(~kInProgress);
+      mErrorMessage(other.mErrorMessage) {
+  mImportedStructures.clearFlags(kInProgress);
 }
 
 ZRXSerializer::ZRXSerializer(ZRXSerializer&& other)
@@ -75,11 +74,9 @@ ZRXSerializer::ZRXSerializer(ZRXSerializer&& other)
       mRegistry(other.mRegistry),
       mMaxDepth(other.mMaxDepth),
       mMaxConversionDepth(other.mMaxConversionDepth),
-      mErrorMessage(other.mErrorMessage),
-      mImportFlags(std::move(other.mImportFlags)) {
-  for (uint8_t& flags : mImportFlags) flags &= static_cast<uint8_t>(~kInProgress);
+      mErrorMessage(other.mErrorMessage) {
+  mImportedStructures.clearFlags(kInProgress);
   other.mDirectives.clear();
-  other.mImportFlags.clear();
   other.mImportedStructures.clear();
   other.mExportedObjects.clear();
   other.mMetadata.clear();
@@ -104,11 +101,9 @@ ZRXSerializer& ZRXSerializer::operator=(ZRXSerializer&& other) {
   mMaxDepth = other.mMaxDepth;
   mMaxConversionDepth = other.mMaxConversionDepth;
   mErrorMessage = other.mErrorMessage;
-  mImportFlags = std::move(other.mImportFlags);
-  for (uint8_t& flags : mImportFlags) flags &= static_cast<uint8_t>(~kInProgress);
+  mImportedStructures.clearFlags(kInProgress);
   mImportFrames.clear();
   mDeclared.reset();
-  other.mImportFlags.clear();
   other.mDirectives.clear();
   other.mImportedStructures.clear();
   other.mExportedObjects.clear();
@@ -126,7 +121,6 @@ void ZRXSerializer::releaseConversions(bool withMetadata) {
   roots.reserve(mImportedStructures.size() + mExportedObjects.size());
   mImportedStructures.moveKeysTo(roots);
   mExportedObjects.movePartnersTo(roots);
-  mImportFlags.clear();
   if (withMetadata) {
     for (const auto& entry : mMetadata) appendRoot(roots, entry.second);
     mMetadata.clear();
@@ -260,7 +254,8 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st, bool strong) {
     object = serializer->importObject(*this, st);
   }
   const uint32_t number = mImportedStructures.number(st);
-  if (number != PointerIndex::kNone) mImportFlags[number] &= static_cast<uint8_t>(~kInProgress);
+  if (number != PointerIndex::kNone)
+    mImportedStructures.flagsAt(number) &= static_cast<uint8_t>(~kInProgress);
   if (!object) {
     if (outermost && mDeclared) mDeclared->abandonImport();
     return reportImportFailure(st, false);
@@ -275,7 +270,7 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st, bool strong) {
 
 bool ZRXSerializer::isImporting(const ZRXStructure* structure) const {
   const uint32_t number = mImportedStructures.number(structure);
-  return number != PointerIndex::kNone && (mImportFlags[number] & kInProgress) != 0;
+  return number != PointerIndex::kNone && (mImportedStructures.flagsAt(number) & kInProgress) != 0;
 }
 
 bool ZRXSerializer::closesStrongCycle(const ZRXStructure* structure) const {
@@ -366,21 +361,26 @@ zr::Object* ZRXSerializer::importValueAt(const ZRXValue& value, const zr::TypeIn
     if (rule.nullable) return nullptr;
     return refuseValue(ValueRefusal::Null, value, nullptr, type, where);
   }
-  const uint32_t number = mImportedStructures.number(st);
+  // One lookup answers both whether the structure was met and what it became.
+  uint32_t number = mImportedStructures.number(st);
+  zr::Object* object = nullptr;
   if (number != PointerIndex::kNone) {
-    const uint8_t flags = mImportFlags[number];
+    const uint8_t flags = mImportedStructures.flagsAt(number);
     if (rule.owned && (flags & kInProgress))
       return refuseValue(ValueRefusal::OwnsItself, value, nullptr, type, where);
     if (rule.owned && (flags & kOwned))
       return refuseValue(ValueRefusal::SecondOwner, value, nullptr, type, where);
     if (rule.holds && (flags & kInProgress) && closesStrongCycle(st))
       return refuseValue(ValueRefusal::Cycle, value, nullptr, type, where);
+    object = mImportedStructures.partnerAt(number);
+  } else {
+    object = importZRX(st, rule.holds || rule.owned);
+    if (!object) return nullptr;  // reported by the import
+    if (rule.owned) number = mImportedStructures.number(st);
   }
-  zr::Object* object = importZRX(st, rule.holds || rule.owned);
-  if (!object) return nullptr;  // reported by the import
   if (!object->isOfType(type))
     return refuseValue(ValueRefusal::WrongClass, value, object, type, where);
-  if (rule.owned) mImportFlags[mImportedStructures.number(st)] |= kOwned;
+  if (rule.owned) mImportedStructures.flagsAt(number) |= kOwned;
   return object;
 }
 
@@ -426,8 +426,9 @@ void ZRXSerializer::registerImportedStructure(const ZRXStructure* st, zr::Object
   ZR_CHECK(mImportedStructures.find(st) == mImportedStructures.end());
   mImportedStructures.insert(const_cast<ZRXStructure*>(st), obj);
   // A wrapper registers the structure it is importing: that one is in progress until it returns.
-  const bool inProgress = !mImportFrames.empty() && mImportFrames.back().structure == st;
-  mImportFlags.push_back(inProgress ? kInProgress : 0);
+  if (!mImportFrames.empty() && mImportFrames.back().structure == st)
+    mImportedStructures.flagsAt(static_cast<uint32_t>(mImportedStructures.size() - 1)) =
+        kInProgress;
 }
 
 void ZRXSerializer::registerExportedObject(const zr::Object* obj, ZRXStructure* st) {

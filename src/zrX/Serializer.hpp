@@ -270,25 +270,32 @@ class ZRX_API ZRXSerializer : public zr::Object {
     // The partner of `key`, or end() (null) when `key` is not recorded.
     Partner* find(const void* key) const {
       const uint32_t number = mIndex.find(key);
-      return number == PointerIndex::kNone ? nullptr : mPartners[number].get();
+      return number == PointerIndex::kNone ? nullptr : mPartners[number].partner.get();
     }
     Partner* end() const { return nullptr; }
     bool contains(const void* key) const { return mIndex.find(key) != PointerIndex::kNone; }
     // The number of `key` in registration order, or PointerIndex::kNone.
     uint32_t number(const void* key) const { return mIndex.find(key); }
+    Partner* partnerAt(uint32_t number) const { return mPartners[number].partner.get(); }
+    // A byte of the serializer's own per pair, beside the partner (so reading both costs one
+    // cache miss).
+    uint8_t& flagsAt(uint32_t number) { return mPartners[number].flags; }
+    uint8_t flagsAt(uint32_t number) const { return mPartners[number].flags; }
+    void clearFlags(uint8_t mask) {
+      for (Entry& entry : mPartners) entry.flags &= static_cast<uint8_t>(~mask);
+    }
     // False (and nothing changed) when `key` is recorded already.
     bool insert(Key* key, Partner* partner) {
       bool inserted = false;
       mIndex.insert(key, &inserted);
       if (!inserted) return false;
       mKeys.emplace_back(key);
-      mPartners.emplace_back(partner);
+      mPartners.push_back(Entry{zr::ref<Partner>(partner), 0});
       return true;
     }
     size_t size() const { return mKeys.size(); }
     bool empty() const { return mKeys.empty(); }
     const std::vector<zr::ref<Key>>& keys() const { return mKeys; }
-    const std::vector<zr::ref<Partner>>& partners() const { return mPartners; }
     void clear() {
       mIndex.clear();
       mKeys.clear();
@@ -303,14 +310,18 @@ class ZRX_API ZRXSerializer : public zr::Object {
     }
     template <class Node>
     void movePartnersTo(std::vector<zr::ref<Node>>& out) {
-      for (zr::ref<Partner>& partner : mPartners) out.emplace_back(std::move(partner));
+      for (Entry& entry : mPartners) out.emplace_back(std::move(entry.partner));
       clear();
     }
 
    private:
     PointerIndex mIndex;
     std::vector<zr::ref<Key>> mKeys;
-    std::vector<zr::ref<Partner>> mPartners;
+    struct Entry {
+      zr::ref<Partner> partner;
+      uint8_t flags;
+    };
+    std::vector<Entry> mPartners;
   };
   using ImportedMap = IdentityMap<ZRXStructure, zr::Object>;
   using ExportedMap = IdentityMap<zr::Object, ZRXStructure>;
@@ -385,9 +396,8 @@ class ZRX_API ZRXSerializer : public zr::Object {
   };
   std::vector<ImportFrame> mImportFrames;
   bool mNextImportStrong = false;
-  // Per imported structure, by its number in mImportedStructures: kInProgress, kOwned.
+  // Flags of an imported structure (mImportedStructures.flagsAt).
   enum : uint8_t { kInProgress = 1, kOwned = 2 };
-  std::vector<uint8_t> mImportFlags;
 
   std::unique_ptr<DeclaredSession, DeclaredSessionDeleter> mDeclared;
 };
