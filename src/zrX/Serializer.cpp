@@ -130,6 +130,13 @@ ZRX_COLD void logTypeName(const char* format, const char* name) {
 }  // namespace
 
 ZRX_COLD void ZRXSerializer::refuseDeepImport(const ZRXStructure* st) {
+  if (mConversionDepth < mMaxConversionDepth) {
+    signalImportError(zr::Say("ZRXSerializer::importZRX() : the thread's stack is nearly exhausted "
+                              "after %n nested conversions, at structure '%s'; run the conversion "
+                              "on a thread with a larger stack.\n")
+                      << mConversionDepth << zr::messageText(st->tag()));
+    return;
+  }
   signalImportError(zr::Say("ZRXSerializer::importZRX() : conversions nested deeper than %n "
                             "levels at structure '%s'; setMaxConversionDepth() allows more, on a "
                             "thread with stack enough for them.\n")
@@ -137,6 +144,13 @@ ZRX_COLD void ZRXSerializer::refuseDeepImport(const ZRXStructure* st) {
 }
 
 ZRX_COLD void ZRXSerializer::refuseDeepExport(const zr::TypeInfo& type) {
+  if (mConversionDepth < mMaxConversionDepth) {
+    signalExportError(zr::Say("ZRXSerializer::exportZRX() : the thread's stack is nearly exhausted "
+                              "after %n nested conversions, at '%s'; run the conversion on a "
+                              "thread with a larger stack.\n")
+                      << mConversionDepth << type.name());
+    return;
+  }
   signalExportError(zr::Say("ZRXSerializer::exportZRX() : conversions nested deeper than %n "
                             "levels at '%s'; setMaxConversionDepth() allows more, on a thread "
                             "with stack enough for them.\n")
@@ -158,7 +172,8 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st) {
   }
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
-  if (mConversionDepth >= mMaxConversionDepth) {
+  if (mConversionDepth == 0) mStackGuard.arm();  // the outermost conversion, on this thread
+  if (mConversionDepth >= mMaxConversionDepth || mStackGuard.nearlyExhausted()) {
     refuseDeepImport(st);
     return nullptr;
   }
@@ -192,7 +207,8 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
   }
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
-  if (mConversionDepth >= mMaxConversionDepth) {
+  if (mConversionDepth == 0) mStackGuard.arm();
+  if (mConversionDepth >= mMaxConversionDepth || mStackGuard.nearlyExhausted()) {
     refuseDeepExport(type);
     return nullptr;
   }
