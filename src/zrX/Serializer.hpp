@@ -277,10 +277,10 @@ class ZRX_API ZRXSerializer : public zr::Object {
   ExportedMap mExportedObjects;
   MetadataMap mMetadata;
   zr::ref<Registry> mRegistry;
+  zr::StackGuard mStackGuard;  // armed by the outermost conversion
   int mMaxDepth = kDefaultMaxDepth;
   int mMaxConversionDepth = kDefaultMaxConversionDepth;
-  int mConversionDepth = 0;    // conversions running now
-  zr::StackGuard mStackGuard;  // armed by the outermost conversion
+  int mConversionDepth = 0;  // conversions running now
 };
 
 }  // namespace zrX
