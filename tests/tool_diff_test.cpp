@@ -2,10 +2,12 @@
 // entries, lists, arrays, tags, sharing and cycles, metadata, top-level structures, safe quoting
 // of long and odd texts), each with the lines it must give; generated documents equal to
 // themselves in every format and with known edits at places the test finds itself; the line
-// limit; and the command line and unreadable files (status 2).
+// limit; a ring of 100,000 references compared in capped memory; and the command line and
+// unreadable files (status 2).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
@@ -20,6 +22,7 @@ TEST(ToolDiff, NotBuilt) { GTEST_SKIP() << "the zrx tool is not part of this bui
 
 #else
 
+#include "support/SmallStack.hpp"  // ZRX_TEST_ASAN
 #include "support/ToolFixture.hpp"
 
 namespace {
@@ -350,6 +353,52 @@ TEST_F(ToolDiffTest, DiffComparesAcrossFormatsAndThroughCycles) {
   EXPECT_EQ(loop.status, 1);
   EXPECT_EQ(loop.out,
             "/<A>/next/up: <A> structure (also at /<A>) -> <B> structure (also at /<A>/next)\n");
+}
+
+// A ring of 100,000 structures, each naming the next, in 3.6 MB of text: the walk goes 100,000
+// levels deep. B closes its ring on the one before last instead of the first, so the one
+// difference stands at the end of the walk and B's side was met 99,998 levels down. The tool runs
+// under a cap on its memory far below what a path kept for every level would take (tens of GB):
+// 1 GiB of address space (it needs about 70 MB), or with AddressSanitizer, whose shadow memory
+// needs the address space, 2 GiB of resident memory (it needs about 360 MB). The "also at" path
+// is cut.
+TEST_F(ToolDiffTest, DiffFollowsA100000RingInLinearMemory) {
+  constexpr int kRing = 100000;
+  const auto ring = [&](const std::string& name, int lastNames) {
+    std::string text = "ZRX version=101 encoding=ascii\n\n";
+    for (int i = 0; i < kRing; ++i)
+      text += "<N> { ID = #n" + std::to_string(i) + " next = #n" +
+              std::to_string(i + 1 < kRing ? i + 1 : lastNames) + " }\n";
+    writeBytes(at(name), text);
+    return at(name);
+  };
+  const std::string a = ring("a.zrt", 0);
+  const std::string b = ring("b.zrt", kRing - 2);
+  const auto capped = [&](const std::string& x, const std::string& y) {
+#if defined(ZRX_TEST_ASAN)
+    const char* inherited = std::getenv("ASAN_OPTIONS");
+    return zrtest::runProgram(
+        ZRX_TOOL, {"diff", x, y}, at(""), {},
+        {"ASAN_OPTIONS=" + std::string(inherited ? inherited : "") + ":hard_rss_limit_mb=2048"});
+#else
+    return zrtest::runProgram(
+        "/bin/sh", {"-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", ZRX_TOOL, "diff", x, y},
+        at(""));
+#endif
+  };
+  const Outcome same = capped(a, a);
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out, "");
+  EXPECT_EQ(same.err, "");
+
+  std::string path = "/<N>[0]", met = "/<N>[0]";
+  for (int i = 0; i < kRing; ++i) path += "/next";
+  for (int i = 0; i < 38; ++i) met += "/next";  // whole segments within 200 bytes
+  const Outcome differ = capped(a, b);
+  EXPECT_EQ(differ.status, 1) << differ.err;
+  EXPECT_EQ(differ.err, "");
+  EXPECT_EQ(differ.out, path + ": <N> structure (also at /<N>[0]) -> <N> structure (also at " +
+                            met + "... (499997 bytes))\n");
 }
 
 TEST_F(ToolDiffTest, DiffCommandLineAndUnreadableFilesGiveStatus2) {

@@ -2,7 +2,8 @@
 // known document (checked as text, and read by python3's json module as an independent parser),
 // byte-identical ZRB -> JSON -> ZRB round trips of generated documents and of the demo scene (also
 // through python3's own JSON writer), JSON written by hand the way a script would, the refusal of
-// bad JSON with its line and column (the output left untouched), and nesting at the limit.
+// bad JSON with its line and column (the output left untouched), byte order marks, and nesting at
+// the limit.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -433,6 +434,55 @@ TEST_F(ToolJsonTest, BadJsonGivesOneLineWithItsPlaceAndLeavesTheOutput) {
   const zrtest::Outcome check = zrx({"check", at("bad.json")});
   EXPECT_EQ(check.status, 1);
   EXPECT_EQ(check.err, at("bad.json") + ": " + cases[0].message + "\n");
+}
+
+// A UTF-8 byte order mark before the document is skipped, `info` says so, and nothing of it is
+// written back; a mark anywhere else, a cut one, and text in another encoding are refused with
+// one line.
+TEST_F(ToolJsonTest, AByteOrderMarkIsSkippedAndOtherEncodingsAreRefused) {
+  const std::string json =
+      "{\"zrx\": 101, \"structures\": [{\"tag\": \"<A>\", \"structure\": []}]}";
+  const std::string plain = at("plain.json");
+  const std::string marked = at("marked.json");
+  writeBytes(plain, json);
+  writeBytes(marked, "\xef\xbb\xbf" + json);
+  EXPECT_EQ(zrx({"check", marked}).out, marked + ": ok\n");
+  EXPECT_NE(zrx({"info", marked})
+                .out.find("  encoding:             UTF-8 (byte order mark "
+                          "skipped)\n"),
+            std::string::npos);
+  EXPECT_NE(zrx({"info", plain}).out.find("  encoding:             UTF-8\n"), std::string::npos);
+  EXPECT_EQ(zrx({"diff", marked, plain}).status, 0);
+  ASSERT_EQ(zrx({"convert", marked, at("marked.out.json")}).status, 0);
+  ASSERT_EQ(zrx({"convert", plain, at("plain.out.json")}).status, 0);
+  EXPECT_EQ(readBytes(at("marked.out.json")), readBytes(at("plain.out.json")));
+
+  const std::string notADocument = "not a ZRX document (neither ZRT text, ZRB binary nor JSON)";
+  const auto otherEncoding = [](const char* name) {
+    return std::string("not a ZRX document: text in ") + name +
+           " (by its byte order mark); JSON is read as UTF-8 only";
+  };
+  const struct {
+    std::string bytes, message;  // the message after "FILE: "
+  } cases[] = {
+      {"\xef\xbb" + json, notADocument},
+      {"\xef\xbb\xbf\xef\xbb\xbf" + json, notADocument},
+      {" \xef\xbb\xbf" + json, notADocument},
+      {"{\xef\xbb\xbf\"zrx\": 101}",
+       "line 1, column 2: syntax error while parsing object key - invalid literal; last read: "
+       "'{\\xef'; expected string literal"},
+      {std::string("\xff\xfe{\0\"\0", 6), otherEncoding("UTF-16LE")},
+      {std::string("\xfe\xff\0{\0\"", 6), otherEncoding("UTF-16BE")},
+      {std::string("\xff\xfe\0\0{\0\0\0", 8), otherEncoding("UTF-32LE")},
+      {std::string("\0\0\xfe\xff\0\0\0{", 8), otherEncoding("UTF-32BE")},
+  };
+  const std::string in = at("in.json");
+  for (const auto& c : cases) {
+    writeBytes(in, c.bytes);
+    const zrtest::Outcome run = zrx({"convert", in, at("out.zrb")});
+    EXPECT_EQ(run.status, 1) << c.message;
+    EXPECT_EQ(run.err, in + ": " + c.message + "\n");
+  }
 }
 
 TEST_F(ToolJsonTest, CutBinaryDocumentsAreConvertedOrRefusedCleanly) {

@@ -178,6 +178,13 @@ ZRX_COLD std::string withTypeName(const char* format, const char* name) {
 }  // namespace
 
 ZRX_COLD void ZRXSerializer::refuseDeepImport(const ZRXStructure* st) {
+  if (mConversionDepth < mMaxConversionDepth) {
+    signalImportError(zr::Say("ZRXSerializer::importZRX() : the thread's stack is nearly exhausted "
+                              "after %n nested conversions, at structure '%s'; run the conversion "
+                              "on a thread with a larger stack.\n")
+                      << mConversionDepth << zr::messageText(st->tag()));
+    return;
+  }
   signalImportError(zr::Say("ZRXSerializer::importZRX() : conversions nested deeper than %n "
                             "levels at structure '%s'; setMaxConversionDepth() allows more, on a "
                             "thread with stack enough for them.\n")
@@ -185,6 +192,13 @@ ZRX_COLD void ZRXSerializer::refuseDeepImport(const ZRXStructure* st) {
 }
 
 ZRX_COLD void ZRXSerializer::refuseDeepExport(const zr::TypeInfo& type) {
+  if (mConversionDepth < mMaxConversionDepth) {
+    signalExportError(zr::Say("ZRXSerializer::exportZRX() : the thread's stack is nearly exhausted "
+                              "after %n nested conversions, at '%s'; run the conversion on a "
+                              "thread with a larger stack.\n")
+                      << mConversionDepth << type.name());
+    return;
+  }
   signalExportError(zr::Say("ZRXSerializer::exportZRX() : conversions nested deeper than %n "
                             "levels at '%s'; setMaxConversionDepth() allows more, on a thread "
                             "with stack enough for them.\n")
@@ -241,7 +255,8 @@ zr::Object* ZRXSerializer::importZRX(const ZRXStructure* st, bool strong) {
   if (found == wrappers.end()) return reportImportFailure(st, true);
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
-  if (mConversionDepth >= mMaxConversionDepth) {
+  if (mConversionDepth == 0) mStackGuard.arm();  // the outermost conversion, on this thread
+  if (mConversionDepth >= mMaxConversionDepth || mStackGuard.nearlyExhausted()) {
     refuseDeepImport(st);
     return nullptr;
   }
@@ -396,7 +411,8 @@ ZRXStructure* ZRXSerializer::exportZRX(const zr::Object* obj) {
   if (found == wrappers.end()) return reportExportFailure(type, true);
   ClassWrapper* serializer = found->second.get();
   ZR_CHECK(serializer);
-  if (mConversionDepth >= mMaxConversionDepth) {
+  if (mConversionDepth == 0) mStackGuard.arm();
+  if (mConversionDepth >= mMaxConversionDepth || mStackGuard.nearlyExhausted()) {
     refuseDeepExport(type);
     return nullptr;
   }

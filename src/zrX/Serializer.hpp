@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "zrCore/Object.hpp"
+#include "zrCore/StackGuard.hpp"
 #include "zrCore/String.hpp"
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/Document.hpp"
@@ -251,12 +252,19 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // Limit of nested conversions: an importZRX or exportZRX called from within a wrapper's call is
   // one level deeper than that call, so an object graph chained through references (each object
   // the only child of the one before) nests as deep as its chain is long, whatever the document's
-  // own nesting. A conversion beyond the limit fails with ImportError or ExportError and a message
-  // naming the limit, instead of exhausting the stack. The default lets 10,000 levels through:
-  // with the demo host's wrappers a level takes about 0.55 KiB of stack in an optimised build
-  // (measured: 10,000 levels in 5.4 MiB), so the default fits an 8 MiB main-thread stack; under
-  // AddressSanitizer a level takes about 2.6 KiB. Raise it only for conversions on a thread whose
-  // stack holds the levels asked for; lower it for wrappers with large frames.
+  // own nesting. Two guards stop a conversion, with ImportError or ExportError and a message
+  // saying which, instead of letting it exhaust the stack:
+  // - the stack: where the system tells the thread's stack bounds (Linux, macOS, Windows; see
+  //   zr::StackGuard), a conversion is refused when less than 64 KiB of the stack is left (a
+  //   quarter of the stack when that is less; 256 KiB under AddressSanitizer), whatever its level,
+  //   so a worker thread with a small stack fails cleanly where the count alone would let it
+  //   crash. The outermost conversion on a thread reads the bounds; each level then costs one
+  //   comparison.
+  // - the count: a conversion deeper than this limit is refused on any system. The default lets
+  //   10,000 levels through: with the demo host's wrappers a level takes about 0.55 KiB of stack
+  //   in an optimised build (10,000 levels in 5.4 MiB, within an 8 MiB main thread), about
+  //   2.6 KiB under AddressSanitizer. Raise it for longer chains on threads with the stack for
+  //   them; where the stack guard works, the stack then sets the bound.
   int maxConversionDepth() const { return mMaxConversionDepth; }
   void setMaxConversionDepth(int depth) { mMaxConversionDepth = depth; }
   static constexpr int kDefaultMaxConversionDepth = 10000;
@@ -383,6 +391,7 @@ class ZRX_API ZRXSerializer : public zr::Object {
   ExportedMap mExportedObjects;
   MetadataMap mMetadata;
   zr::ref<Registry> mRegistry;
+  zr::StackGuard mStackGuard;  // armed by the outermost conversion
   int mMaxDepth = kDefaultMaxDepth;
   int mMaxConversionDepth = kDefaultMaxConversionDepth;
   int mConversionDepth = 0;  // conversions running now

@@ -1,5 +1,6 @@
 #include "DocumentDiff.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -16,8 +17,9 @@ namespace {
 using zrX::ZRXStructure;
 using zrX::ZRXValue;
 
-constexpr size_t kShown = 60;    // bytes of a text shown in a line
-constexpr size_t kContext = 20;  // bytes shown before the first difference of a long text
+constexpr size_t kShown = 60;       // bytes of a text shown in a line
+constexpr size_t kPathShown = 200;  // bytes of an "also at" path shown in a line
+constexpr size_t kContext = 20;     // bytes shown before the first difference of a long text
 constexpr uint64_t kNaN = 0x7FF8000000000000ull;
 
 uint64_t bitsOf(double value) {
@@ -124,29 +126,85 @@ class Differ {
   }
 
  private:
-  // A structure or a list being compared element by element. For a structure, the entries are
-  // paired by key first: `pairs` lists (index in A or -1, index in B or -1) in the order of the
-  // lines, with the path segment of each.
-  struct Frame {
+  static constexpr size_t kNoPlace = static_cast<size_t>(-1);
+
+  // A place the walk has reached: a path segment below the place of its parent. Places stay for
+  // the whole walk (one per structure and list compared), so a pairing names where it was made
+  // without a copy of its path; paths are spelled out only for the lines handed out.
+  struct Place {
+    size_t parent;
     std::string segment;
+  };
+
+  // Entries of two structures paired by key: index in A or -1, index in B or -1, and which
+  // occurrence of the key it is (from 0).
+  struct EntryPair {
+    long a, b;
+    size_t occurrence;
+  };
+
+  // A structure or a list being compared element by element, standing at `place`.
+  struct Frame {
+    size_t place = kNoPlace;
     const ZRXStructure* sa = nullptr;
     const ZRXStructure* sb = nullptr;
     const zrX::ZRXList* la = nullptr;
     const zrX::ZRXList* lb = nullptr;
-    std::vector<std::pair<long, long>> pairs;
-    std::vector<std::string> segments;
+    std::vector<EntryPair> pairs;  // for structures, in the order of the lines
     size_t next = 0;
   };
 
   struct Pairing {
     const ZRXStructure* partner;
-    std::string path;  // where the walk met the pair first
+    size_t place;  // where the walk met the pair first
   };
 
-  std::string path(const std::string& segment) const {
+  // The segments of the path of `place`, from the top.
+  std::vector<const std::string*> segmentsOf(size_t place) const {
+    std::vector<const std::string*> segments;
+    for (; place != kNoPlace; place = mPlaces[place].parent)
+      segments.push_back(&mPlaces[place].segment);
+    std::reverse(segments.begin(), segments.end());
+    return segments;
+  }
+
+  std::string pathOf(size_t place) const {
     std::string out;
-    for (const Frame& frame : mStack) out += frame.segment;
-    return out + segment;
+    for (const std::string* segment : segmentsOf(place)) out += *segment;
+    return out;
+  }
+
+  // The path of the segment `segment` below the innermost open frame.
+  std::string path(const std::string& segment) const {
+    return (mStack.empty() ? std::string() : pathOf(mStack.back().place)) + segment;
+  }
+
+  // A new place for `segment` below the innermost open frame.
+  size_t newPlace(const std::string& segment) {
+    mPlaces.push_back({mStack.empty() ? kNoPlace : mStack.back().place, segment});
+    return mPlaces.size() - 1;
+  }
+
+  // Where a pair was met first, for an "also at" note: a path longer than kPathShown bytes is cut
+  // like a quoted text, after its last segment that fits (the first one at least), with "..."
+  // and its size.
+  std::string shortPathOf(size_t place) const {
+    const std::vector<const std::string*> segments = segmentsOf(place);
+    size_t bytes = 0;
+    for (const std::string* segment : segments) bytes += segment->size();
+    if (bytes <= kPathShown) return pathOf(place);
+    std::string out;
+    for (const std::string* segment : segments) {
+      if (!out.empty() && out.size() + segment->size() > kPathShown) break;
+      out += *segment;
+    }
+    return out + "... (" + std::to_string(bytes) + " bytes)";
+  }
+
+  static std::string entrySegment(const std::string& key, size_t occurrence) {
+    std::string s = "/" + safeText(key, kShown);
+    if (occurrence > 0) s += "@" + std::to_string(occurrence + 1);
+    return s;
   }
 
   void report(const std::string& segment, const std::string& what) {
@@ -254,7 +312,7 @@ class Differ {
       case ZRXValue::List: {
         compareTags(a.getList(), b.getList(), segment);
         Frame frame;
-        frame.segment = segment;
+        frame.place = newPlace(segment);
         frame.la = a.getList();
         frame.lb = b.getList();
         mStack.push_back(std::move(frame));
@@ -267,7 +325,7 @@ class Differ {
   }
 
   std::string describe(const ZRXValue& v, const Pairing* pairing) const {
-    return pairing ? render(v) + " (also at " + pairing->path + ")" : render(v);
+    return pairing ? render(v) + " (also at " + shortPathOf(pairing->place) + ")" : render(v);
   }
 
   void compareStructures(const ZRXValue& a, const ZRXValue& b, const std::string& segment) {
@@ -286,15 +344,12 @@ class Differ {
       report(segment, describe(a, pa) + " -> " + describe(b, pb));
       return;
     }
-    if (canBeShared(sa) || canBeShared(sb)) {
-      const std::string where = path(segment);
-      if (canBeShared(sa)) mPairsA[sa] = {sb, where};
-      if (canBeShared(sb)) mPairsB[sb] = {sa, where};
-    }
     compareTags(sa, sb, segment);
 
     Frame frame;
-    frame.segment = segment;
+    frame.place = newPlace(segment);
+    if (canBeShared(sa)) mPairsA[sa] = {sb, frame.place};
+    if (canBeShared(sb)) mPairsB[sb] = {sa, frame.place};
     frame.sa = sa;
     frame.sb = sb;
     // Entries pair by key: the n-th entry with a key in A with the n-th with that key in B.
@@ -303,11 +358,6 @@ class Differ {
       inB[sb->value()[j].key()].push_back(static_cast<long>(j));
     std::unordered_map<std::string, size_t> seen;
     std::vector<bool> usedB(sb->value().size(), false);
-    const auto segmentOf = [](const std::string& key, size_t occurrence) {
-      std::string s = "/" + safeText(key, kShown);
-      if (occurrence > 0) s += "@" + std::to_string(occurrence + 1);
-      return s;
-    };
     long lastB = -1;
     bool reordered = false;
     for (size_t i = 0; i < sa->value().size(); ++i) {
@@ -321,15 +371,13 @@ class Differ {
         if (j < lastB) reordered = true;
         lastB = j;
       }
-      frame.pairs.emplace_back(static_cast<long>(i), j);
-      frame.segments.push_back(segmentOf(key, n));
+      frame.pairs.push_back({static_cast<long>(i), j, n});
     }
     std::unordered_map<std::string, size_t> seenB;
     for (size_t j = 0; j < sb->value().size(); ++j) {
       const size_t n = seenB[sb->value()[j].key()]++;
       if (usedB[j]) continue;
-      frame.pairs.emplace_back(-1, static_cast<long>(j));
-      frame.segments.push_back(segmentOf(sb->value()[j].key(), n));
+      frame.pairs.push_back({-1, static_cast<long>(j), n});
     }
     if (reordered) report(segment, "the entries stand in another order");
     mStack.push_back(std::move(frame));
@@ -345,8 +393,10 @@ class Differ {
           continue;
         }
         const size_t k = frame.next++;
-        const auto [i, j] = frame.pairs[k];
-        const std::string segment = frame.segments[k];  // `frame` may move below
+        const auto [i, j, occurrence] = frame.pairs[k];
+        const ZRXStructure::KeyValue& named = i < 0 ? frame.sb->value()[static_cast<size_t>(j)]
+                                                    : frame.sa->value()[static_cast<size_t>(i)];
+        const std::string segment = entrySegment(named.key(), occurrence);
         if (i < 0 || j < 0) {
           report(
               segment,
@@ -381,6 +431,7 @@ class Differ {
   const std::function<void(const std::string&)>& mLine;
   uint64_t mCount = 0;
   std::vector<Frame> mStack;
+  std::vector<Place> mPlaces;
   std::unordered_map<const ZRXStructure*, Pairing> mPairsA, mPairsB;
 };
 

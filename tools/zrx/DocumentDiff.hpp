@@ -18,7 +18,12 @@
 // the pairing.
 //
 // Lines quote file content safely: control bytes and bytes from 0x7F up are escaped, long texts
-// are cut around their first difference with "..." and their size. The walk uses its own stack.
+// are cut around their first difference with "..." and their size, and an "also at" path longer
+// than 200 bytes is cut after its last whole segment within them, also with "..." and its size.
+//
+// Time and memory are linear in the size of the documents, however deep the walk goes (a chain of
+// references nests as deep as it is long): the walk uses its own stack, and keeps each place it
+// reaches as one segment below its parent's, so a path is spelled out only for a line handed out.
 // One thread.
 #pragma once
 

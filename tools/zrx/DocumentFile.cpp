@@ -222,6 +222,27 @@ FileFormat detectFileFormat(zr::VirtualFile* file) {
   return FileFormat::Unknown;
 }
 
+const char* otherByteOrderMark(zr::VirtualFile* file) {
+  ByteReader in(file);
+  std::string start;
+  if (!in.bytes(&start, std::min<int64_t>(4, in.left()))) return nullptr;
+  const struct {
+    const char* mark;
+    size_t size;
+    const char* encoding;
+  } marks[] = {
+      // UTF-32LE first: its mark begins with UTF-16LE's.
+      {"\xFF\xFE\x00\x00", 4, "UTF-32LE"},
+      {"\x00\x00\xFE\xFF", 4, "UTF-32BE"},
+      {"\xFF\xFE", 2, "UTF-16LE"},
+      {"\xFE\xFF", 2, "UTF-16BE"},
+  };
+  for (const auto& mark : marks) {
+    if (start.compare(0, mark.size, mark.mark, mark.size) == 0) return mark.encoding;
+  }
+  return nullptr;
+}
+
 FileFormat formatFromExtension(const std::string& path) {
   switch (zrX::formatFromExtension(path)) {
     case zrX::Format::ZRT:

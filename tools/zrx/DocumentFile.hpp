@@ -28,6 +28,11 @@ const char* fileFormatName(FileFormat format);
 // when the first byte that is not JSON whitespace (after an optional UTF-8 byte order mark) is
 // "{". The file is closed afterwards.
 FileFormat detectFileFormat(zr::VirtualFile* file);
+// For a file of unknown format: the encoding that a byte order mark at its start names when it is
+// not UTF-8 ("UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"), so that text which may be JSON in
+// an encoding the tool does not read gets a line of its own; null otherwise. The file is closed
+// afterwards.
+const char* otherByteOrderMark(zr::VirtualFile* file);
 // The format a path names by its extension: ".zrt", ".zrb" or ".json" in any letter case.
 FileFormat formatFromExtension(const std::string& path);
 

@@ -687,7 +687,11 @@ bool readJsonDocument(zr::VirtualFile* file, ToolDocument& document, int maxDept
   }
   document.metadata().clear();
   document.metadataOrder().clear();
-  document.setHeader(zrX::kFormatVersion, "UTF-8");  // what "zrx": 101 says; JSON text is UTF-8
+  // What "zrx": 101 says; JSON text is UTF-8. A byte order mark before it is skipped, and `info`
+  // says so.
+  document.setHeader(zrX::kFormatVersion, source.startsWithByteOrderMark()
+                                              ? "UTF-8 (byte order mark skipped)"
+                                              : "UTF-8");
   Handler handler(document, source, maxDepth);
   const bool parsed = nlohmann::json::sax_parse(SourceIterator(&source), SourceIterator(), &handler,
                                                 nlohmann::json::input_format_t::json, true, false);

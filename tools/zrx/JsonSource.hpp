@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ class JsonSource {
   void next() { ++mPosition; }
   // Bytes handed to the parser so far.
   uint64_t consumed() const { return mBase + mPosition; }
+  // True when the file starts with the UTF-8 byte order mark (EF BB BF), which the parser skips.
+  // Call it before the parsing starts.
+  bool startsWithByteOrderMark() {
+    return more() && mBase == 0 && mEnd >= 3 && std::memcmp(mBuffer.data(), "\xEF\xBB\xBF", 3) == 0;
+  }
   // True when the file ended before its size said, or refused a read.
   bool readFailed() const { return mReadFailed; }
 

@@ -221,8 +221,14 @@ bool readFile(const std::string& path, zrxtool::ToolDocument& document, bool lin
   if (size) *size = file->size();
   if (detected == zrxtool::FileFormat::Unknown) {
     meter.clear();
-    std::fprintf(stderr, "%s: not a ZRX document (neither ZRT text, ZRB binary nor JSON)\n",
-                 path.c_str());
+    if (const char* encoding = zrxtool::otherByteOrderMark(file.get()))
+      std::fprintf(stderr,
+                   "%s: not a ZRX document: text in %s (by its byte order mark); JSON is "
+                   "read as UTF-8 only\n",
+                   path.c_str(), encoding);
+    else
+      std::fprintf(stderr, "%s: not a ZRX document (neither ZRT text, ZRB binary nor JSON)\n",
+                   path.c_str());
     return false;
   }
   return zrxtool::readDocumentFile(file.get(), detected, document, link);
