@@ -223,7 +223,8 @@ TEST(FormatReal, RandomValuesReadBackWithTheFewestDigits) {
     bool ok = bitsOf(readBack(text)) == bitsOf(value) && (text == six) == sixExact;
     if (ok && !sixExact) {
       ok = mantissaDigits(text) <= mantissaDigits(std::string(shortest, end)) &&
-           text.find('.') != std::string::npos && text.find('.') > (value < 0 ? 1u : 0u) &&
+           text.size() <= 25 && text.find('.') != std::string::npos &&
+           text.find('.') > (value < 0 ? 1u : 0u) &&
            (exponentAt == std::string::npos ||
             (text[exponentAt - 1] != '.' &&
              (text[exponentAt + 1] == '-' || text[exponentAt + 1] == '+')));

@@ -17,7 +17,7 @@
 //    kPlainFromExponent), and below that as one digit, a point, the other digits or "0", and an
 //    exponent with its sign ("1.0e-7", "2.2250738585072014e-308", "5.0e-324"), the form the ZRT
 //    reader takes (an exponent only after a fraction, always signed). These values are all below
-//    2^33 in magnitude, so no plain text is longer than 19 bytes and none starts "0.000000".
+//    2^33 in magnitude, so no such text is longer than 25 bytes and none starts "0.000000".
 // Infinities and NaNs come out as formatFixed6 writes them (the ZRT writer refuses them).
 //
 // formatInteger writes what "%lld" writes.
