@@ -251,7 +251,7 @@ zr::ref<Graph> makeGraph(size_t objects) {
     n->a = static_cast<int64_t>(random() >> 20) - (int64_t{1} << 43);
     n->b = static_cast<int64_t>(i);
     n->c = static_cast<int64_t>(random() % 1000);
-    // Reals of six decimals, so that they survive the text format exactly.
+    // Reals of six decimals, which the text writer keeps in that form (its common case).
     n->x = static_cast<double>(static_cast<int64_t>(random() % 2000000001) - 1000000000) / 1e6;
     n->y = static_cast<double>(random() % 1000000) / 1e6;
   }

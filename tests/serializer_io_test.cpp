@@ -370,6 +370,28 @@ TEST(SerializerIO, TextMetadataBlockLayout) {
             "\troughness = 0.000000\n}\n");
 }
 
+// A text save gives reals back bit for bit, unless the host asks for six decimals.
+TEST(SerializerIO, TextRealsAreExactUnlessSixDecimalsAreAsked) {
+  for (const bool sixDecimals : {false, true}) {
+    ZRXSerializer serializer;
+    serializer.setRegistry(zrtest::makeHostRegistry().get());
+    serializer.setSixDecimalReals(sixDecimals);
+    ref<zrtest::Material> material = new zrtest::Material;
+    material->roughness = 0.1234567;
+    ref<zr::MemoryFile> file = new zr::MemoryFile;
+    ASSERT_TRUE(serializer.saveZRT(file.get(), material.get(), true));
+    EXPECT_NE(
+        file->text().find(sixDecimals ? "\troughness = 0.123457\n" : "\troughness = 0.1234567\n"),
+        std::string::npos)
+        << file->text();
+    ref<zr::Object> loaded = serializer.loadZRT(file.get(), true);
+    ASSERT_TRUE(loaded && loaded->isOfType(zrtest::Material::Type()));
+    EXPECT_EQ(static_cast<zrtest::Material*>(loaded.get())->roughness,
+              sixDecimals ? 0.123457 : 0.1234567);
+    EXPECT_EQ(serializer.sixDecimalReals(), sixDecimals);  // kept across saves and loads
+  }
+}
+
 TEST_P(SerializerIOTest, MetadataOnlyDocumentLoadsAsNullWithoutError) {
   const std::string text =
       "ZRX version=101 encoding=ascii\n<Metadata> {\n\tAuthoring_Tool = \"Orvane 2.0.0\"\n"

@@ -205,6 +205,9 @@ TEST_F(ToolTest, WrongCommandLinesGiveOneLineAndStatus2) {
       {{"convert", good, at("out.zrb"), "--to=ZRB"},
        "zrx: convert: --to takes zrt, zrb or json, not 'ZRB'"},
       {{"convert", "-q", good, at("out.zrb")}, "zrx: convert: unknown option '-q'"},
+      {{"convert", good, at("out.zrb"), "--six-decimals"},
+       "zrx: convert: --six-decimals applies to ZRT output only"},
+      {{"info", "--six-decimals", good}, "zrx: info: unknown option '--six-decimals'"},
   };
   for (const auto& c : cases) {
     const Outcome run = zrx(c.args);
@@ -467,6 +470,33 @@ TEST_F(ToolTest, ConvertRoundTripsGeneratedTextDocuments) {
     EXPECT_EQ(readBytes(back), readBytes(text)) << "seed " << seed;
     EXPECT_EQ(readBytes(binaryAgain), readBytes(binary)) << "seed " << seed;
   }
+}
+
+TEST_F(ToolTest, TextRealsComeBackBitForBitUnlessSixDecimalsAreAsked) {
+  // Reals of every kind: binary to text and back, and through JSON to text, give the same bytes.
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    zrtest::TreeGenOptions options = zrtest::TreeGenOptions::textSafe(seed);
+    options.sixDecimalReals = false;
+    options.realsOfEveryKind = true;
+    const std::string original = at("gen.zrb");
+    writeDocumentFile(original, Format::ZRB, zrtest::generateDocument(options));
+    ASSERT_EQ(zrx({"convert", original, at("gen.zrt")}).status, 0) << "seed " << seed;
+    ASSERT_EQ(zrx({"convert", at("gen.zrt"), at("back.zrb")}).status, 0) << "seed " << seed;
+    EXPECT_EQ(readBytes(at("back.zrb")), readBytes(original)) << "seed " << seed;
+    ASSERT_EQ(zrx({"convert", original, at("gen.json")}).status, 0) << "seed " << seed;
+    ASSERT_EQ(zrx({"convert", at("gen.json"), at("json.zrt")}).status, 0) << "seed " << seed;
+    EXPECT_EQ(readBytes(at("json.zrt")), readBytes(at("gen.zrt"))) << "seed " << seed;
+  }
+  // --six-decimals writes "%f", for convert and dump alike.
+  const std::string text = at("reals.zrt");
+  writeBytes(text, "ZRX version=101 encoding=ascii\n<R> { r = 0.1234567 a = ( 1.5 1.0E-7 ) }\n");
+  const std::string exact = "<R>\n{\n\tr = 0.1234567\n\ta = ( 1.500000 1.0e-7 )\n}\n";
+  const std::string sixDecimals = "<R>\n{\n\tr = 0.123457\n\ta = ( 1.500000 0.000000 )\n}\n";
+  const std::string header = "ZRX version=101 encoding=ascii\n\n";
+  EXPECT_EQ(zrx({"dump", text}).out, header + exact);
+  EXPECT_EQ(zrx({"dump", "--six-decimals", text}).out, header + sixDecimals);
+  ASSERT_EQ(zrx({"convert", text, at("six.zrt"), "--six-decimals"}).status, 0);
+  EXPECT_EQ(readBytes(at("six.zrt")), header + sixDecimals);
 }
 
 TEST_F(ToolTest, ConvertTakesAnyBinaryDocumentOrRefusesItCleanly) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -14,6 +16,8 @@
 
 #include "support/LogCapture.hpp"
 #include "support/SmallStack.hpp"
+#include "zrCore/VirtualFile.hpp"
+#include "zrX/Document.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/Visitor.hpp"
 #include "zrX/VisitorExportToZRT.hpp"
@@ -71,10 +75,12 @@ enum class Counts { Counted, NoMap };
 // Writes the top-level structures as the save does: one counter over all of them, then the writer
 // with the same map.
 Written write(const Tops& tops, Counts counts = Counts::Counted,
-              const IDCountMap* fixedMap = nullptr, int maxDepth = kDefaultMaxDepth) {
+              const IDCountMap* fixedMap = nullptr, int maxDepth = kDefaultMaxDepth,
+              bool sixDecimals = false) {
   IDCountMap ids;
   VisitorExportToZRT writer;
   writer.setMaxDepth(maxDepth);
+  writer.setSixDecimalReals(sixDecimals);
   if (fixedMap) {
     writer.setIDSet(fixedMap);
   } else if (counts == Counts::Counted) {
@@ -179,7 +185,7 @@ TEST(ZrtWriter, LayoutTable) {
          return Tops{s};
        },
        "<T>\n{\n\tb = false\n\ti = -5\n\tlo = -9223372036854775808\n"
-       "\thi = 9223372036854775807\n\tr1 = 1.000000\n\tr2 = -0.500000\n\tr3 = 0.000000\n"
+       "\thi = 9223372036854775807\n\tr1 = 1.000000\n\tr2 = -0.500000\n\tr3 = 1.0e-7\n"
        "\tname = _x9\n\tref = #NULL\n}\n"},
       {"string escapes", [] { return member("s", str("a\tb\"c\\d\ne\rf\bg\fh\x0b\xc3\xa9")); },
        "<T>\n{\n\ts = \"a\\tb\\\"c\\\\d\\ne\\rf\\bg\\fh\x0b\xc3\xa9\"\n}\n"},
@@ -366,32 +372,93 @@ const int64_t kIntegerEdges[] = {0,
 std::string cLocaleMember(double value) { return "\tv = " + cFormat("%f", value) + "\n"; }
 std::string cLocaleMember(int64_t value) { return "\tv = " + cFormat("%lld", value) + "\n"; }
 
-std::string writtenMember(const ZRXValue& value) {
-  std::string text = body(write(member("v", value)));
+std::string writtenMember(const ZRXValue& value, bool sixDecimals = false) {
+  std::string text =
+      body(write(member("v", value), Counts::Counted, nullptr, kDefaultMaxDepth, sixDecimals));
   const std::string open = "<T>\n{\n", close = "}\n";
   if (text.size() < open.size() + close.size()) return text;
   return text.substr(open.size(), text.size() - open.size() - close.size());
 }
 
+// What the reader makes of the writer's text for a member "v" holding `value`: the real, or the
+// real array's elements.
+std::vector<double> readBack(const ZRXValue& value) {
+  const std::string text = write(member("v", value)).text;
+  zr::ref<zr::MemoryFile> file = new zr::MemoryFile(std::vector<uint8_t>(text.begin(), text.end()));
+  Document document;
+  if (readDocument(file.get(), Format::ZRT, document) != ReadStatus::Ok) return {};
+  const ZRXValue& back = document.structures().at(0)->value().at(0).value();
+  if (back.type() == ZRXValue::Real) return {back.getReal()};
+  if (back.type() == ZRXValue::ArrayReal) return back.getArrayReal()->value();
+  return {};
+}
+
+uint64_t bitsOf(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+// Every finite real reads back bit for bit, alone and in an array, through the reader; the text
+// is "%f"'s exactly when that reads back as the same double (NumberFormat's tests hold the table
+// of the other texts).
+TEST(ZrtWriter, RealsReadBackBitForBitKeepingSixDecimalsWhereExact) {
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  std::vector<double> values(std::begin(kRealEdges), std::end(kRealEdges));
+  for (double more : {0.1234567, 0.1 + 0.2, 123456789.123456789, 1.5e-6, 9.9e-7, -4e-7})
+    values.push_back(more);
+  for (double value : values) {
+    SCOPED_TRACE(cFormat("%.17g", value));
+    const std::string sixDecimals = cFormat("%f", value);
+    const bool sixDecimalsExact =
+        bitsOf(std::strtod(sixDecimals.c_str(), nullptr)) == bitsOf(value);
+    const std::string member = writtenMember(real(value));
+    EXPECT_EQ(member == cLocaleMember(value), sixDecimalsExact) << member;
+    const std::vector<double> single = readBack(real(value));
+    ASSERT_EQ(single.size(), 1u) << member;
+    EXPECT_EQ(bitsOf(single[0]), bitsOf(value)) << member;
+  }
+  const std::vector<double> array = readBack(node(reals("<R>", values)));
+  ASSERT_EQ(array.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(bitsOf(array[i]), bitsOf(values[i])) << i;
+
+  EXPECT_EQ(writtenMember(real(-0.0)), "\tv = -0.000000\n");
+  EXPECT_EQ(writtenMember(real(0.5)), "\tv = 0.500000\n");
+  EXPECT_EQ(writtenMember(real(0.0078125)), "\tv = 0.0078125\n");
+  EXPECT_EQ(writtenMember(real(0.0000001)), "\tv = 1.0e-7\n");
+  EXPECT_EQ(writtenMember(real(DBL_TRUE_MIN)), "\tv = 5.0e-324\n");
+  EXPECT_EQ(writtenMember(node(reals(nullptr, {0.25, 0.1234567, -1e-300}))),
+            "\tv = ( 0.250000 0.1234567 -1.0e-300 )\n");
+}
+
+// The six-decimal mode writes every real as "%f" does; integers are "%lld" in both modes.
 TEST(ZrtWriter, NumbersMatchPrintfInTheCLocale) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   for (double value : kRealEdges) {
     SCOPED_TRACE(cFormat("%.17g", value));
-    EXPECT_EQ(writtenMember(real(value)), cLocaleMember(value));
+    EXPECT_EQ(writtenMember(real(value), true), cLocaleMember(value));
   }
   for (int64_t value : kIntegerEdges) {
     SCOPED_TRACE(value);
     EXPECT_EQ(writtenMember(ZRXValue(value)), cLocaleMember(value));
+    EXPECT_EQ(writtenMember(ZRXValue(value), true), cLocaleMember(value));
   }
   // Spot checks that do not lean on printf.
-  EXPECT_EQ(writtenMember(real(-0.0)), "\tv = -0.000000\n");
-  EXPECT_EQ(writtenMember(real(0.0078125)), "\tv = 0.007812\n");
-  EXPECT_EQ(writtenMember(real(DBL_MAX)).size(), std::string("\tv = \n").size() + 309 + 7);
+  EXPECT_EQ(writtenMember(real(-0.0), true), "\tv = -0.000000\n");
+  EXPECT_EQ(writtenMember(real(0.0078125), true), "\tv = 0.007812\n");
+  EXPECT_EQ(writtenMember(real(0.0000001), true), "\tv = 0.000000\n");
+  EXPECT_EQ(writtenMember(real(DBL_MAX), true).size(), std::string("\tv = \n").size() + 309 + 7);
+  EXPECT_EQ(writtenMember(real(DBL_MAX)), writtenMember(real(DBL_MAX), true));
 }
 
-// Arrays go through a batched path with a slow lane for very long reals; whatever the sizes and
-// the mix, the bytes must equal one value at a time through printf.
+// Arrays go through a batched path, in runs of values that fit the room left; whatever the sizes
+// and the mix, the bytes must equal one value at a time: through printf in the six-decimal mode,
+// as single values are written otherwise.
 TEST(ZrtWriter, ArraysEqualOneValueAtATime) {
+  auto single = [](double value) {
+    const std::string member = writtenMember(real(value));
+    return member.substr(5, member.size() - 6);  // "\tv = " and "\n" cut off
+  };
   const size_t sizes[] = {0, 1, 9, 10, 11, 19, 20, 21, 25, 1023, 1024, 1025, 3001, 5000};
   for (size_t n : sizes) {
     SCOPED_TRACE(n);
@@ -403,10 +470,16 @@ TEST(ZrtWriter, ArraysEqualOneValueAtATime) {
       integerValues.push_back(kIntegerEdges[i % (sizeof kIntegerEdges / sizeof *kIntegerEdges)] /
                               static_cast<int64_t>(1 + i % 5));
     }
-    std::string expectedReals = "\tv = <R> ( ", expectedIntegers = "\tv = ( ";
-    for (double r : realValues) expectedReals += cFormat("%f", r) + " ";
+    std::string expectedSix = "\tv = <R> ( ";
+    std::string expectedExact = "\tv = <R> ( ";
+    std::string expectedIntegers = "\tv = ( ";
+    for (double r : realValues) {
+      expectedSix += cFormat("%f", r) + " ";
+      expectedExact += single(r) + " ";
+    }
     for (int64_t v : integerValues) expectedIntegers += cFormat("%lld", v) + " ";
-    EXPECT_EQ(writtenMember(node(reals("<R>", realValues))), expectedReals + ")\n");
+    EXPECT_EQ(writtenMember(node(reals("<R>", realValues)), true), expectedSix + ")\n");
+    EXPECT_EQ(writtenMember(node(reals("<R>", realValues))), expectedExact + ")\n");
     EXPECT_EQ(writtenMember(node(integers(nullptr, integerValues))), expectedIntegers + ")\n");
   }
   // Reals far longer than the room kept per value: alone, in a row, and at a batch's end.
@@ -417,6 +490,7 @@ TEST(ZrtWriter, ArraysEqualOneValueAtATime) {
   for (const std::vector<double>* values : {&longFirst, &allLong, &longAtBatchEnd}) {
     std::string expected = "\tv = ( ";
     for (double r : *values) expected += cFormat("%f", r) + " ";
+    EXPECT_EQ(writtenMember(node(reals(nullptr, *values)), true), expected + ")\n");
     EXPECT_EQ(writtenMember(node(reals(nullptr, *values))), expected + ")\n");
   }
   std::vector<int64_t> oneTo25;
@@ -443,10 +517,12 @@ TEST(ZrtWriter, NumbersIgnoreTheProcessLocale) {
     GTEST_SKIP() << "no locale with a decimal comma is installed";
   }
   std::string scalar = writtenMember(real(1.5));
-  std::string array = writtenMember(node(reals(nullptr, {1.5, -0.25})));
+  std::string array = writtenMember(node(reals(nullptr, {1.5, -0.25, 0.1234567, 1e-7})));
+  std::string sixDecimals = writtenMember(node(reals(nullptr, {0.1234567})), true);
   std::setlocale(LC_ALL, previous.c_str());
   EXPECT_EQ(scalar, "\tv = 1.500000\n") << chosen;
-  EXPECT_EQ(array, "\tv = ( 1.500000 -0.250000 )\n") << chosen;
+  EXPECT_EQ(array, "\tv = ( 1.500000 -0.250000 0.1234567 1.0e-7 )\n") << chosen;
+  EXPECT_EQ(sixDecimals, "\tv = ( 0.123457 )\n") << chosen;
 }
 
 // Escapes and lexical checks ---------------------------------------------------------------------

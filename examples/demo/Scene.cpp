@@ -97,7 +97,7 @@ zr::ref<zr::ResourceDatabase> makeScene(const SceneShape& shape) {
     zr::ref<Mesh> mesh = new Mesh;
     mesh->name = "mesh " + std::to_string(i);
     mesh->vertices.resize(static_cast<size_t>(shape.verticesPerMesh) * 3);
-    // Values with at most six decimals, so the text format holds them exactly.
+    // Values with at most six decimals, which the text writes in the familiar six-decimal form.
     for (double& v : mesh->vertices) v = std::round((random.next() * 200.0 - 100.0) * 1e6) / 1e6;
     const int64_t count = shape.verticesPerMesh;
     mesh->indices.resize(static_cast<size_t>(count > 2 ? (count - 2) * 3 : 0));

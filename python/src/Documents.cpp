@@ -211,14 +211,16 @@ zrX::Format formatFromPython(py::handle format, const std::string& path, bool fr
 }
 
 // Writes the Python document into `file`, raising what a failed write means.
-void writeFile(zr::VirtualFile* file, zrX::Format format, const Document& document,
-               py::handle path) {
+void writeFile(zr::VirtualFile* file, zrX::Format format, const Document& document, py::handle path,
+               bool sixDecimals) {
   Loan loan(document);
   zrX::WriteResult result;
   std::vector<std::string> warnings;
   {
     LogCapture capture;  // the walks warn about a list reached twice
-    result = zrX::writeDocument(file, format, loan.document());
+    zrX::WriteOptions options;
+    options.sixDecimalReals = sixDecimals;
+    result = zrX::writeDocument(file, format, loan.document(), options);
     warnings = capture.texts(zr::Log::Level::Warning);
   }
   if (result.status == zrX::WriteStatus::Refused) {
@@ -346,28 +348,32 @@ opened.)");
       "any other buffer copied once.");
   m.def(
       "write",
-      [](py::handle document, py::handle path, py::handle format) {
+      [](py::handle document, py::handle path, py::handle format, bool sixDecimals) {
         const Document& d = objectOf<Document>(document);
         const Path p = pathFromPython(path);
         const zrX::Format f = formatFromPython(format, p.bytes, true);
         zr::ref<zr::VirtualFile> file = new zr::DiskFile(zr::String(p.bytes));
-        writeFile(file.get(), f, d, p.text);
+        writeFile(file.get(), f, d, p.text, sixDecimals);
       },
-      py::arg("document"), py::arg("path"), py::arg("format") = py::none(), R"(
+      py::arg("document"), py::arg("path"), py::arg("format") = py::none(), py::kw_only(),
+      py::arg("six_decimals") = false, R"(
 Writes a Document as ZRT or ZRB: `format` is 'zrt' or 'zrb', or taken from the file name's
 extension. A tree the format cannot hold raises WriteRefused and leaves the file as it was; a
-failed write raises OSError, also leaving the previous file in place.)");
+failed write raises OSError, also leaving the previous file in place. ZRT gives every finite real
+back exactly (six decimals where those say it exactly, else the shortest digits that do);
+six_decimals=True writes every real with six decimals ("%f"), losing what lies beyond.)");
   m.def(
       "write_bytes",
-      [](py::handle document, py::handle format) {
+      [](py::handle document, py::handle format, bool sixDecimals) {
         const Document& d = objectOf<Document>(document);
         const zrX::Format f = formatFromPython(format, std::string(), false);
         zr::ref<zr::MemoryFile> file = new zr::MemoryFile(zr::String("<bytes>"));
-        writeFile(file.get(), f, d, py::none());
+        writeFile(file.get(), f, d, py::none(), sixDecimals);
         const std::vector<uint8_t>& data = file->data();
         return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
       },
-      py::arg("document"), py::arg("format"), "The bytes write() would write, as bytes.");
+      py::arg("document"), py::arg("format"), py::kw_only(), py::arg("six_decimals") = false,
+      "The bytes write() would write, as bytes.");
   m.def(
       "detect",
       [](py::handle path) {

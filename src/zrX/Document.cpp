@@ -129,7 +129,16 @@ ReadStatus readDocument(zr::VirtualFile* file, Format format, Document& document
 
 WriteResult writeStructures(zr::VirtualFile* file, Format format,
                             const std::vector<zr::ref<ZRXStructure>>& topLevel, int maxDepth) {
+  WriteOptions options;
+  options.maxDepth = maxDepth;
+  return writeStructures(file, format, topLevel, options);
+}
+
+WriteResult writeStructures(zr::VirtualFile* file, Format format,
+                            const std::vector<zr::ref<ZRXStructure>>& topLevel,
+                            const WriteOptions& options) {
   ZR_CHECK(file);
+  const int maxDepth = options.maxDepth;
   WriteResult result;
   if (format != Format::ZRT && format != Format::ZRB) {
     result.status = WriteStatus::Refused;
@@ -159,6 +168,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   if (format == Format::ZRT) {
     VisitorExportToZRT writer;
     writer.setMaxDepth(maxDepth);
+    writer.setSixDecimalReals(options.sixDecimalReals);
     writer.setIDSet(&ids);
     writer.followCounter(counter);
     writer.writeHeader();
@@ -207,6 +217,13 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
 
 WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& document,
                           int maxDepth) {
+  WriteOptions options;
+  options.maxDepth = maxDepth;
+  return writeDocument(file, format, document, options);
+}
+
+WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& document,
+                          const WriteOptions& options) {
   std::vector<zr::ref<ZRXStructure>> topLevel;
   topLevel.reserve(document.structures().size() + 1);
   if (!document.metadata().empty()) {
@@ -219,7 +236,7 @@ WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& 
     topLevel.push_back(metadata);
   }
   topLevel.insert(topLevel.end(), document.structures().begin(), document.structures().end());
-  return writeStructures(file, format, topLevel, maxDepth);
+  return writeStructures(file, format, topLevel, options);
 }
 
 }  // namespace zrX

@@ -89,6 +89,14 @@ struct WriteResult {
   bool ok() const { return status == WriteStatus::Ok; }
 };
 
+struct WriteOptions {
+  int maxDepth = kDefaultMaxDepth;
+  // ZRT only: every real as "%f" writes it, six decimals, instead of a text that reads back as
+  // the same double (VisitorExportToZRT describes both). For hosts that need the old form. ZRB
+  // stores reals bit for bit either way.
+  bool sixDecimalReals = false;
+};
+
 // Writes `topLevel` in order as one document in `format` (ZRT or ZRB). IDs are counted over all
 // of them first, so a structure's ID is written (text) where it is needed and later occurrences
 // become references. A tree the format cannot hold (see VisitorIDCounter and the writers; also a
@@ -97,10 +105,15 @@ struct WriteResult {
 // logged; the caller reports the result. REQUIRES: `file` and every element are not null.
 ZRX_API WriteResult writeStructures(zr::VirtualFile* file, Format format,
                                     const std::vector<zr::ref<ZRXStructure>>& topLevel,
+                                    const WriteOptions& options);
+ZRX_API WriteResult writeStructures(zr::VirtualFile* file, Format format,
+                                    const std::vector<zr::ref<ZRXStructure>>& topLevel,
                                     int maxDepth = kDefaultMaxDepth);
 
 // Writes `document`: a "<Metadata>" structure holding its metadata entries in key order (when
 // there are any), then its structures.
+ZRX_API WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& document,
+                                  const WriteOptions& options);
 ZRX_API WriteResult writeDocument(zr::VirtualFile* file, Format format, const Document& document,
                                   int maxDepth = kDefaultMaxDepth);
 

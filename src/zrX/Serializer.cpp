@@ -623,7 +623,10 @@ bool ZRXSerializer::save(zr::VirtualFile* file, const zr::Object* object, bool r
 
   // The document is checked completely before the file is opened: a refused save leaves the
   // previous document as it was.
-  const WriteResult result = writeStructures(file, format, {metadata, root}, mMaxDepth);
+  WriteOptions options;
+  options.maxDepth = mMaxDepth;
+  options.sixDecimalReals = mSixDecimalReals;
+  const WriteResult result = writeStructures(file, format, {metadata, root}, options);
   if (result.status == WriteStatus::Refused) {
     signalExportError(zr::Say("ZRXSerializer::%s() cannot write the document : %s\n")
                       << who << result.message);

@@ -248,6 +248,10 @@ class ZRX_API ZRXSerializer : public zr::Object {
   // document loads and saves.
   int maxDepth() const { return mMaxDepth; }
   void setMaxDepth(int depth) { mMaxDepth = depth; }
+  // ZRT saves write every real as "%f" does, six decimals, instead of a text that reads back as
+  // the same double (WriteOptions::sixDecimalReals). Off by default.
+  bool sixDecimalReals() const { return mSixDecimalReals; }
+  void setSixDecimalReals(bool sixDecimals) { mSixDecimalReals = sixDecimals; }
 
   // Limit of nested conversions: an importZRX or exportZRX called from within a wrapper's call is
   // one level deeper than that call, so an object graph chained through references (each object
@@ -393,6 +397,7 @@ class ZRX_API ZRXSerializer : public zr::Object {
   zr::ref<Registry> mRegistry;
   zr::StackGuard mStackGuard;  // armed by the outermost conversion
   int mMaxDepth = kDefaultMaxDepth;
+  bool mSixDecimalReals = false;
   int mMaxConversionDepth = kDefaultMaxConversionDepth;
   int mConversionDepth = 0;  // conversions running now
   std::string mErrorMessage;

@@ -55,13 +55,20 @@ bool isValidTag(std::string_view text) {
 
 // Numbers ----------------------------------------------------------------------------------------
 //
-// formatFixed6 and formatInteger (NumberFormat.hpp) write straight into the text: the bytes of
-// "%f" and "%lld" in the "C" locale, whatever locale the process has set.
+// formatReal (or formatFixed6 in the six-decimal mode) and formatInteger (NumberFormat.hpp) write
+// straight into the text, whatever locale the process has set.
 
 namespace {
 
-char* formatNumber(int64_t value, char* out) { return formatInteger(value, out); }
-char* formatNumber(double value, char* out) { return formatFixed6(value, out); }
+struct IntegerText {
+  char* operator()(int64_t value, char* out) const { return formatInteger(value, out); }
+};
+struct ExactRealText {
+  char* operator()(double value, char* out) const { return formatReal(value, out); }
+};
+struct SixDecimalText {
+  char* operator()(double value, char* out) const { return formatFixed6(value, out); }
+};
 
 // Escapes ---------------------------------------------------------------------------------------
 
@@ -232,12 +239,32 @@ void VisitorExportToZRT::writeIndent() {
   mCursor += tabs;
 }
 
-template <class T>
-void VisitorExportToZRT::appendNumbers(const T* values, size_t count, char separator) {
-  for (size_t i = 0; i < count; ++i) {
-    char* p = formatNumber(values[i], room(kMaxNumberText + 1));
-    *p++ = separator;
+template <class T, class Text>
+void VisitorExportToZRT::appendNumber(T value, char separator, Text text) {
+  char* p = text(value, room(kMaxNumberText + 1));
+  *p++ = separator;
+  mCursor = p;
+}
+
+template <class T, class Text>
+void VisitorExportToZRT::appendNumbers(const T* values, size_t count, char separator, Text text) {
+  // In runs of as many values as surely fit the room left, the cursor kept in a register.
+  constexpr size_t kMost = kMaxNumberText + 1;  // a number and its separator
+  while (count > 0) {
+    const size_t fit = static_cast<size_t>(mLimit - mCursor) / kMost;
+    if (fit == 0) {
+      makeRoom(kMost);
+      continue;
+    }
+    const size_t run = std::min(fit, count);
+    char* p = mCursor;
+    for (size_t i = 0; i < run; ++i) {
+      p = text(values[i], p);
+      *p++ = separator;
+    }
     mCursor = p;
+    values += run;
+    count -= run;
   }
 }
 
@@ -430,7 +457,11 @@ void VisitorExportToZRT::visitArray(ZRXArrayReal* array) {
     put(' ');
   }
   put("( ");
-  appendNumbers(values.data(), values.size(), ' ');
+  if (mSixDecimalReals) {
+    appendNumbers(values.data(), values.size(), ' ', SixDecimalText());
+  } else {
+    appendNumbers(values.data(), values.size(), ' ', ExactRealText());
+  }
   put(")\n");
 }
 
@@ -441,7 +472,7 @@ void VisitorExportToZRT::visitArray(ZRXArrayInteger* array) {
     put(' ');
   }
   put("( ");
-  appendNumbers(array->value().data(), array->value().size(), ' ');
+  appendNumbers(array->value().data(), array->value().size(), ' ', IntegerText());
   put(")\n");
 }
 
@@ -494,18 +525,22 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
       break;
     case ZRXValue::Integer: {
       writeIndent();
-      int64_t number = value.getInteger();
-      appendNumbers(&number, 1, '\n');
+      const int64_t number = value.getInteger();
+      appendNumber(number, '\n', IntegerText());
       break;
     }
     case ZRXValue::Real: {
-      double number = value.getReal();
+      const double number = value.getReal();
       if (!std::isfinite(number)) {
         fail(std::string(std::isnan(number) ? "NaN" : "an infinity") + " " + place() +
              "; the text format has no form for a real that is not finite");
       }
       writeIndent();
-      appendNumbers(&number, 1, '\n');
+      if (mSixDecimalReals) {
+        appendNumber(number, '\n', SixDecimalText());
+      } else {
+        appendNumber(number, '\n', ExactRealText());
+      }
       break;
     }
     case ZRXValue::String: {

@@ -9,7 +9,7 @@
 // so a structure written under one is only referenced under the next.
 //
 // The writer never produces text that the ZRT reader would reject or read back differently, apart
-// from what the format cannot say (reals keep six decimals; an empty real array reads back as an
+// from what the format cannot say (see Numbers below; an empty real array reads back as an
 // empty integer array). Anything else it cannot represent is recorded as a failure (failed(),
 // failure(), a message starting "VisitorExportToZRT: " that names the tag, key or text involved)
 // and the caller must discard the text: a list reached a second time (also logged as the warning
@@ -20,6 +20,14 @@
 // breaking the lexical rules below; a string holding a NUL byte; a raw text ending with a
 // backslash or holding a CR; nesting deeper than maxDepth(). Numbers are formatted independently of
 // the process locale.
+//
+// Numbers: integers as "%lld" writes them. A finite real reads back bit for bit (formatReal in
+// NumberFormat.hpp): as "%f" writes it, six decimals, when that text reads back as the same
+// double, so that a file whose reals all survived six decimals comes out byte for byte as it
+// always did; otherwise as the shortest text that reads back exactly, a plain decimal
+// ("0.1234567") or, below 10^-6, a fraction with a signed exponent ("1.0e-7"), which the reader
+// takes. setSixDecimalReals(true) writes "%f" for every real instead, losing what lies beyond the
+// sixth decimal.
 //
 // Layout choices: an empty list is written "[ ]" with its tag before it on the same line
 // ("key = <L> [ ]"), so that the tag is kept; a Structure value that holds no node (a linked
@@ -75,6 +83,12 @@ class ZRX_API VisitorExportToZRT : public Visitor {
     follow(&counter.firstVisits());
     mCounter = &counter;
   }
+
+  // Reals as "%f" writes them, six decimals each, instead of texts that read back exactly (the
+  // default, see the header comment). For hosts that need the old form; it loses what lies
+  // beyond the sixth decimal.
+  void setSixDecimalReals(bool sixDecimals) { mSixDecimalReals = sixDecimals; }
+  bool sixDecimalReals() const { return mSixDecimalReals; }
 
   // Replaces the text with the header "ZRX version=101 encoding=ascii" and one empty line. Call
   // once, before the first structure.
@@ -149,8 +163,11 @@ class ZRX_API VisitorExportToZRT : public Visitor {
     std::memcpy(room(text.size()), text.data(), text.size());
     mCursor += text.size();
   }
-  template <class T>
-  void appendNumbers(const T* values, size_t count, char separator);
+  // Each value through `text` (a formatter of NumberFormat.hpp), followed by `separator`.
+  template <class T, class Text>
+  void appendNumber(T value, char separator, Text text);
+  template <class T, class Text>
+  void appendNumbers(const T* values, size_t count, char separator, Text text);
   // Closes the last chunk at the cursor.
   void sealChunk() const;
 
@@ -166,6 +183,7 @@ class ZRX_API VisitorExportToZRT : public Visitor {
 
   const IDCountMap* mIDSet = nullptr;
   const VisitorIDCounter* mCounter = nullptr;
+  bool mSixDecimalReals = false;
   int32_t mIndent = 0;
   bool mSkipIndent = false;
   // Where the walk stands, for messages: the innermost structure and its member being written.

@@ -307,6 +307,7 @@ class Generator {
                                     16777217.0,
                                     3.141592653589793};
     if (chance(30)) return kEdges[below(sizeof kEdges / sizeof kEdges[0])];
+    if (mOptions.realsOfEveryKind && chance(60)) return chance(50) ? -realOfAKind() : realOfAKind();
     if (mOptions.nonFiniteReals && chance(10)) {
       switch (below(3)) {
         case 0:
@@ -323,6 +324,33 @@ class Generator {
       std::memcpy(&out, &bits, sizeof out);
       if (std::isfinite(out)) return out;
       if (mOptions.nonFiniteReals) return out;  // NaN with any payload, or an infinity
+    }
+  }
+
+  // A finite real of one of the kinds that test a text form: millionths, their neighbours, short
+  // decimals, binary fractions (ties at the seventh decimal among them), subnormals, huge ones.
+  double realOfAKind() {
+    switch (below(6)) {
+      case 0:
+        return static_cast<double>(next() % 4000000000000ull) / 1e6;
+      case 1:
+        return std::nextafter(static_cast<double>(next() % 4000000000000ull) / 1e6,
+                              chance(50) ? 0.0 : 1e300);
+      case 2:
+        return static_cast<double>(next() % 100000000) *
+               std::pow(10.0, -static_cast<int>(below(320)));
+      case 3:
+        return std::ldexp(static_cast<double>((next() >> 12) | 1),
+                          -static_cast<int>(7 + below(60)));
+      case 4: {
+        const uint64_t bits = next() >> 12;  // a subnormal (or zero)
+        double out;
+        std::memcpy(&out, &bits, sizeof out);
+        return out;
+      }
+      default:
+        return std::ldexp(1.0 + static_cast<double>(next() >> 12) / 4503599627370496.0,
+                          static_cast<int>(20 + below(1000)));
     }
   }
 

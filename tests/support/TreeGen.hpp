@@ -18,9 +18,10 @@
 // them before dropping the roots, or they leak.
 //
 // TreeGenOptions::textSafe restricts the content to what the ZRT text format carries exactly:
-// lexically valid keys, tags, identifiers and IDs, finite reals with six decimals, printable texts
-// (no NUL; raw texts without CR or backslash), no empty real arrays, no tags on empty lists, and
-// IDs only where they are needed.
+// lexically valid keys, tags, identifiers and IDs, finite reals, printable texts (no NUL; raw texts
+// without CR or backslash), no empty real arrays, no tags on empty lists, and IDs only where they
+// are needed. Its reals are whole millionths, of moderate size (tests may scale them); text holds
+// any finite real exactly, which sixDecimalReals = false with realsOfEveryKind tries.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +39,12 @@ struct TreeGenOptions {
   int maxArrayLength = 24;
   int maxTextLength = 12;
 
-  bool validNames = false;       // keys, tags, identifiers and IDs follow the ZRT lexical rules
-  bool anyBytes = true;          // texts, keys and tags may hold any byte, NUL included
-  bool nonFiniteReals = true;    // NaN and infinities
-  bool sixDecimalReals = false;  // reals are whole millionths (what "%f" writes exactly)
+  bool validNames = false;        // keys, tags, identifiers and IDs follow the ZRT lexical rules
+  bool anyBytes = true;           // texts, keys and tags may hold any byte, NUL included
+  bool nonFiniteReals = true;     // NaN and infinities
+  bool sixDecimalReals = false;   // reals are whole millionths (what "%f" writes exactly)
+  bool realsOfEveryKind = false;  // beyond random bits: millionths and their neighbours, short
+                                  // decimals, binary fractions, subnormals, huge values
   bool emptyRealArrays = true;
   bool tagsOnEmptyLists = true;
   bool rawtextSpecials = true;   // raw texts may hold CR and backslashes

@@ -328,7 +328,7 @@ bool readDocumentFile(zr::VirtualFile* file, FileFormat format, ToolDocument& do
 }
 
 zrX::WriteResult writeDocumentFile(zr::VirtualFile* file, FileFormat format,
-                                   const ToolDocument& document, int maxDepth) {
+                                   const ToolDocument& document, const zrX::WriteOptions& options) {
   if (format == FileFormat::JSON) return writeJsonDocument(file, document);
   std::vector<zr::ref<zrX::ZRXStructure>> topLevel;
   topLevel.reserve(document.structures().size() + 1);
@@ -345,7 +345,7 @@ zrX::WriteResult writeDocumentFile(zr::VirtualFile* file, FileFormat format,
   const zrX::Format target = format == FileFormat::ZRT   ? zrX::Format::ZRT
                              : format == FileFormat::ZRB ? zrX::Format::ZRB
                                                          : zrX::Format::Unknown;
-  return zrX::writeStructures(file, target, topLevel, maxDepth);
+  return zrX::writeStructures(file, target, topLevel, options);
 }
 
 }  // namespace zrxtool

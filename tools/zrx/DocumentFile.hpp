@@ -66,10 +66,10 @@ bool readDocumentFile(zr::VirtualFile* file, FileFormat format, ToolDocument& do
 // Writes `document` (read without linking) to `file` in `format`: a "<Metadata>" structure with
 // its metadata entries in orderedMetadataKeys() order (when there are any), then its structures.
 // Nothing is logged; a refusal or a failed write is in the result, and the file then keeps its
-// previous content.
+// previous content. `options` apply to ZRT and ZRB (JSON always writes the shortest exact reals).
 zrX::WriteResult writeDocumentFile(zr::VirtualFile* file, FileFormat format,
                                    const ToolDocument& document,
-                                   int maxDepth = zrX::kDefaultMaxDepth);
+                                   const zrX::WriteOptions& options = zrX::WriteOptions());
 
 // The keys of the "<Metadata>" structures at the start of a ZRB file, in file order (a key that
 // appears twice is listed where it appears first). Reads only those structures, skipping their

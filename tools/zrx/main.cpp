@@ -63,7 +63,7 @@ const char* const kCheckHelp =
     "binary). The exit status is 0 only when every file is good.\n";
 
 const char* const kConvertHelp =
-    "Usage: zrx convert IN OUT [--to zrt|zrb|json]\n"
+    "Usage: zrx convert IN OUT [--to zrt|zrb|json] [--six-decimals]\n"
     "\n"
     "Reads IN in any format, checks that its references resolve, and writes the same tree to OUT\n"
     "in the format given by --to, or else by OUT's extension (.zrt, .zrb or .json): the same\n"
@@ -73,14 +73,19 @@ const char* const kConvertHelp =
     "target format cannot hold (in text: reals that are not finite, NUL bytes in strings, keys\n"
     "or tags that are not ZRT names, ...) is refused with the writer's message; OUT is then left\n"
     "untouched, as it is whenever the conversion fails. Bad JSON is reported with its line and\n"
-    "column.\n";
+    "column.\n"
+    "Text gives every finite real back bit for bit: with six decimals where those say it\n"
+    "exactly (1.500000), else with the shortest digits that do (0.1234567, 1.0e-7).\n"
+    "  --six-decimals   write every real of a ZRT OUT with six decimals (\"%f\"), as earlier\n"
+    "                   versions did, losing what lies beyond the sixth decimal\n";
 
 const char* const kDumpHelp =
-    "Usage: zrx dump FILE\n"
+    "Usage: zrx dump FILE [--six-decimals]\n"
     "\n"
     "Prints the document, whatever its format, as ZRT text on standard output: what 'zrx convert\n"
     "FILE OUT.zrt' would write. A tree the text format cannot hold is refused the same way, and\n"
-    "nothing is printed.\n";
+    "nothing is printed.\n"
+    "  --six-decimals   every real with six decimals (\"%f\"), as for convert\n";
 
 const char* const kDiffHelp =
     "Usage: zrx diff A B [--ignore KEY]... [--max N]\n"
@@ -120,7 +125,8 @@ int usageError(const std::string& message) {
 // the options; "-" alone is an operand.
 struct Arguments {
   bool help = false;
-  std::string to;  // the value of --to, for convert
+  std::string to;            // the value of --to, for convert
+  bool sixDecimals = false;  // --six-decimals, for convert and dump
   zrxtool::DiffOptions diff;
   std::vector<std::string> operands;
 };
@@ -165,6 +171,8 @@ int parseArguments(const std::string& command, const std::vector<std::string>& a
       if (count.empty() || result.ec != std::errc() || result.ptr != end)
         return usageError("diff: --max takes a count of lines, not '" + zrxtool::safeText(count) +
                           "'");
+    } else if ((command == "convert" || command == "dump") && a == "--six-decimals") {
+      parsed.sixDecimals = true;
     } else if (command == "convert" && (a == "--to" || a.rfind("--to=", 0) == 0)) {
       if (a == "--to") {
         if (i + 1 >= args.size()) return usageError("convert: --to needs zrt, zrb or json");
@@ -320,6 +328,8 @@ int convert(const Arguments& args) {
                                                 : zrxtool::formatFromExtension(out);
   if (target == FileFormat::Unknown)
     return usageError("convert: cannot tell the format of '" + out + "'; use --to zrt|zrb|json");
+  if (args.sixDecimals && target != FileFormat::ZRT)
+    return usageError("convert: --six-decimals applies to ZRT output only");
 
   // The tree is written as read, references as references, so a structure stays where the file
   // has it; the references are verified as linking would.
@@ -328,7 +338,9 @@ int convert(const Arguments& args) {
   if (!zrxtool::verifyLinks(document)) return kFailed;
   if (!writablePlace(out)) return kFailed;
   zr::ref<zr::DiskFile> file = new zr::DiskFile(zr::String(out));
-  const zrX::WriteResult result = zrxtool::writeDocumentFile(file.get(), target, document);
+  zrX::WriteOptions options;
+  options.sixDecimalReals = args.sixDecimals;
+  const zrX::WriteResult result = zrxtool::writeDocumentFile(file.get(), target, document, options);
   if (result.status == zrX::WriteStatus::Refused) {
     std::fprintf(stderr, "%s: cannot be written as %s: %s\n", in.c_str(),
                  zrxtool::fileFormatName(target), result.message.c_str());
@@ -366,13 +378,16 @@ class StandardOutput : public zr::VirtualFile {
   int64_t mWritten = 0;
 };
 
-int dump(const std::vector<std::string>& files) {
+int dump(const Arguments& args) {
+  const std::vector<std::string>& files = args.operands;
   if (files.size() != 1) return usageError("dump takes exactly one FILE");
   zrxtool::ToolDocument document;
   if (!readFile(files[0], document, false)) return kFailed;
   zr::ref<StandardOutput> output = new StandardOutput;
+  zrX::WriteOptions options;
+  options.sixDecimalReals = args.sixDecimals;
   const zrX::WriteResult result =
-      zrxtool::writeDocumentFile(output.get(), zrxtool::FileFormat::ZRT, document);
+      zrxtool::writeDocumentFile(output.get(), zrxtool::FileFormat::ZRT, document, options);
   if (result.status == zrX::WriteStatus::Refused)
     std::fprintf(stderr, "%s: cannot be written as ZRT: %s\n", files[0].c_str(),
                  result.message.c_str());
@@ -437,7 +452,7 @@ int run(int argc, char** argv) {
   if (parsed.operands.empty()) return usageError(command + " needs a FILE");
   if (command == "info") return info(parsed.operands);
   if (command == "check") return check(parsed.operands);
-  return dump(parsed.operands);
+  return dump(parsed);
 }
 
 }  // namespace
