@@ -119,14 +119,25 @@ bool FieldContext::refuseStructure(const std::string& what) {
   return false;
 }
 
+namespace {
+
+ZRX_COLD bool refuseDeep(FieldContext& cx, int depth) {
+  if (depth >= cx.serializer().maxConversionDepth())
+    return cx.refuse("nests structures deeper than " +
+                     std::to_string(cx.serializer().maxConversionDepth()) +
+                     " levels of conversion; setMaxConversionDepth() allows more");
+  return cx.refuse("nests structures deeper than the thread's stack holds (after " +
+                   std::to_string(depth) + " nested conversions)");
+}
+
+}  // namespace
+
 bool FieldContext::enterNested() {
   // Nested structs of nested structs nest the reader as deep as the file nests them; they count
-  // against the serializer's conversion limit, as nested objects do.
-  if (mSerializer.mConversionDepth >= mSerializer.maxConversionDepth()) {
-    return refuse("nests structures deeper than " +
-                  std::to_string(mSerializer.maxConversionDepth()) +
-                  " levels of conversion; setMaxConversionDepth() allows more");
-  }
+  // against the serializer's conversion limit and its stack guard, as nested objects do.
+  if (mSerializer.mConversionDepth >= mSerializer.maxConversionDepth() ||
+      mSerializer.mStackGuard.nearlyExhausted())
+    return refuseDeep(*this, mSerializer.mConversionDepth);
   ++mSerializer.mConversionDepth;
   return true;
 }
