@@ -306,8 +306,8 @@ TEST_P(DocumentFormatTest, RefusedTreesLeaveTheFileUntouched) {
        "the top level again."},
       {"list reached twice",
        {twice},
-       "VisitorIDCounter: list untagged is reached a second time; a list can stand in one place "
-       "only."},
+       "VisitorIDCounter: untagged list is reached a second time at /<Twice>/b; a list can stand "
+       "in one place only."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

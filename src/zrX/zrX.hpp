@@ -12,6 +12,7 @@
 #include "zrX/Cycles.hpp"
 #include "zrX/Document.hpp"
 #include "zrX/Export.hpp"
+#include "zrX/FormatRules.hpp"
 #include "zrX/Parser.hpp"
 #include "zrX/ParserZRB.hpp"
 #include "zrX/ParserZRT.hpp"
