@@ -441,6 +441,7 @@ void bindDocuments(py::module_& m) {
         const Document& d = objectOf<Document>(document);
         const WriteFormat f = formatFromPython(format, std::string(), false);
         zr::ref<OutputFile> file = new OutputFile;
+        file->start();
         writeFile(file.get(), f, d, py::none());
         return file->bytes();
       },
