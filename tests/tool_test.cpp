@@ -156,6 +156,17 @@ ZRXValue real(double value) {
 
 // Help ------------------------------------------------------------------------------------------
 
+TEST_F(ToolTest, VersionNamesTheProject) {
+  const Outcome run = zrx({"--version"});
+  EXPECT_EQ(run.status, 0);
+  // "zrx 1.0.1": the project's version, numbers and dots.
+  ASSERT_GT(run.out.size(), 5u);
+  EXPECT_EQ(run.out.substr(0, 4), "zrx ");
+  EXPECT_EQ(run.out.find_first_not_of("0123456789.", 4), run.out.size() - 1) << run.out;
+  EXPECT_EQ(run.out.back(), '\n');
+  EXPECT_EQ(zrx({"--version", "x"}).status, 2);
+}
+
 TEST_F(ToolTest, HelpForTheToolAndEachCommand) {
   for (const char* flag : {"--help", "-h", "help"}) {
     const Outcome run = zrx({flag});
@@ -558,11 +569,15 @@ TEST_F(ToolTest, RefusedConversionLeavesTheOutputUntouched) {
     }
     EXPECT_EQ(readBytes(out), "the previous document") << c.name;
     EXPECT_FALSE(fs::exists(absent)) << c.name;
-    // dump refuses the same way and prints nothing; binary to binary is fine.
+    // dump refuses the same way and prints nothing, and says which formats hold the tree;
+    // binary to binary is fine.
     const Outcome dump = zrx({"dump", in});
     EXPECT_EQ(dump.status, 1) << c.name;
     EXPECT_EQ(dump.out, "") << c.name;
-    EXPECT_EQ(dump.err, zrx({"convert", in, out}).err) << c.name;
+    std::string refusal = zrx({"convert", in, out}).err;
+    refusal.insert(refusal.size() - 1,
+                   " ZRB and JSON hold it: zrx convert FILE OUT --to json (or zrb)");
+    EXPECT_EQ(dump.err, refusal) << c.name;
     EXPECT_EQ(zrx({"convert", in, at("copy.zrb")}).status, 0) << c.name;
   }
 }
