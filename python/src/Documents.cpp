@@ -279,16 +279,16 @@ entries of its "<Metadata>" block as a dict. Both are plain Python containers of
       .def_property(
           "structures", method(+[](const Document& d) { return d.structures; }),
           method(+[](Document& d, py::object value) {
-            d.structures = PyList_Check(value.ptr()) ? py::reinterpret_borrow<py::list>(value)
-                                                     : listOf(value);
+            d.structures =
+                PyList_Check(value.ptr()) ? py::reinterpret_borrow<py::list>(value) : listOf(value);
           }),
           "The top-level structures, in order: a plain list of zrx.Structure (the metadata block "
           "is not among them).")
       .def_property(
           "metadata", method(+[](const Document& d) { return d.metadata; }),
           method(+[](Document& d, py::object value) {
-            d.metadata = PyDict_Check(value.ptr()) ? py::reinterpret_borrow<py::dict>(value)
-                                                   : dictOf(value);
+            d.metadata =
+                PyDict_Check(value.ptr()) ? py::reinterpret_borrow<py::dict>(value) : dictOf(value);
           }),
           "The entries of the \"<Metadata>\" block: a plain dict of key and value (written in key "
           "order).")
@@ -305,9 +305,9 @@ entries of its "<Metadata>" block as a dict. Both are plain Python containers of
            }),
            "Every structure of the document, each once, in document order (without the metadata).")
       .def("__repr__", method(+[](const Document& d) {
-             return "<zrx.Document with " + counted(py::len(d.structures), "structure", "structures") +
-                    " and " + counted(py::len(d.metadata), "metadata entry", "metadata entries") +
-                    ">";
+             return "<zrx.Document with " +
+                    counted(py::len(d.structures), "structure", "structures") + " and " +
+                    counted(py::len(d.metadata), "metadata entry", "metadata entries") + ">";
            }));
 }
 
@@ -455,9 +455,9 @@ void bindDocuments(py::module_& m) {
       },
       py::arg("path"));
   m.def("detect_bytes", [](py::bytes data) {
-    zr::ref<zr::VirtualFile> file =
-        new zr::MemoryView(PyBytes_AS_STRING(data.ptr()),
-                           static_cast<size_t>(PyBytes_GET_SIZE(data.ptr())), zr::String("<bytes>"));
+    zr::ref<zr::VirtualFile> file = new zr::MemoryView(
+        PyBytes_AS_STRING(data.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(data.ptr())),
+        zr::String("<bytes>"));
     return formatToPython(detectAny(file.get()));
   });
 }

@@ -1,6 +1,7 @@
-// The extension module zrx._zrx of the Python package zrx (python/zrx/__init__.py): ZRX documents read and written through the library's document API, their
-// trees as Python objects and their arrays as numpy arrays that share the document's memory.
-// Documents.hpp, Nodes.hpp and Values.hpp hold the parts; Holder.hpp how nodes live and die.
+// The extension module zrx._zrx of the Python package zrx (python/zrx/__init__.py): ZRX documents
+// read and written through the library's document API, their trees as Python objects and their
+// arrays as numpy arrays that share the document's memory. Documents.hpp, Nodes.hpp and Values.hpp
+// hold the parts; Holder.hpp how nodes live and die.
 #include <pybind11/pybind11.h>
 
 #include "Documents.hpp"
@@ -27,15 +28,15 @@ PYBIND11_MODULE(_zrx, m) {
   m.def("array_tag", &zrxpy::arrayTag, py::arg("array"),
         "The tag of the document array that a numpy array views ('' for none), or None when it "
         "views none.");
-  m.def("_restore_array_tag", [](py::handle array, py::handle tag) {
-    return zrxpy::setArrayTag(array, tag, false);
-  });
-  m.def("set_array_tag", [](py::handle array, py::handle tag) {
-    return zrxpy::setArrayTag(array, tag, true);
-  }, py::arg("array"), py::arg("tag"),
-        "Gives an array a tag: a numpy array that views a whole document array is returned with "
-        "that array retagged; any other is copied into a new tagged array, whose view is "
-        "returned.");
+  m.def("_restore_array_tag",
+        [](py::handle array, py::handle tag) { return zrxpy::setArrayTag(array, tag, false); });
+  m.def(
+      "set_array_tag",
+      [](py::handle array, py::handle tag) { return zrxpy::setArrayTag(array, tag, true); },
+      py::arg("array"), py::arg("tag"),
+      "Gives an array a tag: a numpy array that views a whole document array is returned with "
+      "that array retagged; any other is copied into a new tagged array, whose view is "
+      "returned.");
 
   // What is pending when the interpreter ends is freed then, cycles included.
   py::module_::import("atexit").attr("register")(py::cpp_function([] { zrxpy::collect(); }));

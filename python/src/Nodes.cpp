@@ -62,8 +62,8 @@ std::vector<ZRXStructure::KeyValue> entriesFromPython(py::handle entries, bool c
       throw py::type_error("an entry is a (key, value) pair, not a " +
                            std::string(Py_TYPE(item.ptr())->tp_name));
     py::sequence pair = py::reinterpret_borrow<py::sequence>(item);
-    std::string key = check ? nameFromPython(pair[0], zrX::NameKind::Key)
-                            : textFromPython(pair[0], "a key");
+    std::string key =
+        check ? nameFromPython(pair[0], zrX::NameKind::Key) : textFromPython(pair[0], "a key");
     ZRXValue value = fromPython(pair[1]);
     out.emplace_back();
     out.back().setKey(std::move(key));
@@ -217,15 +217,14 @@ brackets ("<Mesh>"); id is None when the structure has none.)")
              b.setStructure(&objectOf<ZRXStructure>(other));
              return py::bool_(equalTrees(a, b));
            })
-      .def(
-          "_restore",
-          method(+[](ZRXStructure& st, py::handle tag, py::handle id, py::handle entries) {
-            // Unpickling and copying: the names are put back as they were, unchecked.
-            std::vector<ZRXStructure::KeyValue> values = entriesFromPython(entries, false);
-            st.setTag(tag.is_none() ? std::string() : textFromPython(tag, "a tag"));
-            st.setID(id.is_none() ? std::string(kNoID) : textFromPython(id, "an ID"));
-            st.value() = std::move(values);
-          }));
+      .def("_restore",
+           method(+[](ZRXStructure& st, py::handle tag, py::handle id, py::handle entries) {
+             // Unpickling and copying: the names are put back as they were, unchecked.
+             std::vector<ZRXStructure::KeyValue> values = entriesFromPython(entries, false);
+             st.setTag(tag.is_none() ? std::string() : textFromPython(tag, "a tag"));
+             st.setID(id.is_none() ? std::string(kNoID) : textFromPython(id, "an ID"));
+             st.value() = std::move(values);
+           }));
 }
 
 // List -----------------------------------------------------------------------------------------

@@ -208,10 +208,10 @@ std::string textFromPython(py::handle object, const char* what) {
 }
 
 std::string nameFromPython(py::handle object, zrX::NameKind kind) {
-  const char* what = kind == zrX::NameKind::Key          ? "a key"
-                     : kind == zrX::NameKind::Tag        ? "a tag"
-                     : kind == zrX::NameKind::ID         ? "an ID"
-                                                         : "an identifier";
+  const char* what = kind == zrX::NameKind::Key   ? "a key"
+                     : kind == zrX::NameKind::Tag ? "a tag"
+                     : kind == zrX::NameKind::ID  ? "an ID"
+                                                  : "an identifier";
   std::string text = textFromPython(object, what);
   if (kind == zrX::NameKind::Tag && text.empty()) return text;
   if (!zrX::textHoldsName(kind, text))

@@ -179,8 +179,8 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
       ++mReach[number];
       if (!ownID) {
         recordWalkFailure("VisitorIDCounter: " + describe("structure", structure) +
-                          " without an ID is reached a second time at " +
-                          placePath(mPlaceValue) + "; only a structure with an ID can be shared.");
+                          " without an ID is reached a second time at " + placePath(mPlaceValue) +
+                          "; only a structure with an ID can be shared.");
       }
       return;
     }

@@ -291,8 +291,8 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
   if (!textHoldsName(NameKind::Key, key))
-    fail("key " + quote(key) + " " + place() + " is not a valid key (" +
-         nameRule(NameKind::Key) + ")");
+    fail("key " + quote(key) + " " + place() + " is not a valid key (" + nameRule(NameKind::Key) +
+         ")");
   writeIndent();
   put(key);
   put(" = ");
@@ -430,8 +430,8 @@ void VisitorExportToZRT::writeIDValue(const std::string& id) {
   if (id.empty()) {
     fail("empty ID value " + place());
   } else if (!textHoldsName(NameKind::ID, id)) {
-    fail("ID value " + quote(id) + " " + place() + " is not a valid ID (" +
-         nameRule(NameKind::ID) + ")");
+    fail("ID value " + quote(id) + " " + place() + " is not a valid ID (" + nameRule(NameKind::ID) +
+         ")");
   } else if (mIDSet && id != "#NULL") {
     // The count holds this value itself; below 2 no structure carries the ID.
     const int32_t* found = mIDSet->find(id);
