@@ -12,6 +12,8 @@ import zrx
 from conftest import scene
 
 ROOT = os.geteuid() == 0
+# mount and umount run without the sanitizer runtime that the tests' interpreter may preload.
+PLAIN = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
 
 
 def big_document():
@@ -27,10 +29,10 @@ def small_tmpfs(tmp_path):
     folder = tmp_path / "small"
     folder.mkdir()
     if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(folder)],
-                      capture_output=True).returncode != 0:
+                      capture_output=True, env=PLAIN).returncode != 0:
         pytest.skip("cannot mount a tmpfs here")
     yield folder
-    subprocess.run(["umount", str(folder)], check=True)
+    subprocess.run(["umount", str(folder)], check=True, env=PLAIN)
 
 
 @pytest.fixture
@@ -46,12 +48,12 @@ def read_only_folder(tmp_path):
         folder.chmod(0o755)
         return
     if subprocess.run(["mount", "--bind", "-o", "ro", str(folder), str(folder)],
-                      capture_output=True).returncode != 0:
+                      capture_output=True, env=PLAIN).returncode != 0:
         pytest.skip("cannot mount read-only here")
     # Older mounts take the read-only flag only on a remount.
-    subprocess.run(["mount", "-o", "remount,bind,ro", str(folder)], capture_output=True)
+    subprocess.run(["mount", "-o", "remount,bind,ro", str(folder)], capture_output=True, env=PLAIN)
     yield folder, errno.EROFS
-    subprocess.run(["umount", str(folder)], check=True)
+    subprocess.run(["umount", str(folder)], check=True, env=PLAIN)
 
 
 @pytest.mark.parametrize("fmt", ["zrt", "zrb"])
