@@ -136,7 +136,7 @@ pybind11::bytes OutputFile::bytes() {
   {
     // Nobody else sees the new object yet: the copy needs no GIL.
     pybind11::gil_scoped_release unlocked;
-    std::memcpy(to, mDirect, mDirectUsed);
+    if (mDirectUsed > 0) std::memcpy(to, mDirect, mDirectUsed);
     to += mDirectUsed;
     for (const Block& block : mBlocks) {
       std::memcpy(to, block.bytes.get(), block.used);
