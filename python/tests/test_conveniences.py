@@ -102,22 +102,28 @@ def test_refusals_name_the_place_in_python_words(tmp_path):
 
 
 def test_writes_run_beside_threads_that_change_and_read_other_trees():
-    big = zrx.Document([zrx.Structure("<Big>", [("v", np.arange(2e6)), ("k", list(range(20000)))])],
-                       {"Creation_Date": "-"})
-    expected = zrx.write_bytes(big, "zrb")
+    arrays = [np.zeros(1_000_000), np.ones(1_000_000)]
+    big = zrx.Document([zrx.Structure("<Big>", [("v", arrays[0])])], {"Creation_Date": "-"})
+    root = big.structures[0]
+    # A write sees the tree before or after each change, never in between.
+    expected = set()
+    for array in arrays:
+        root["v"] = array
+        expected.add(zrx.write_bytes(big, "zrb"))
     small = zrx.Structure("<Small>", [("n", 0)])
     stop, failures = threading.Event(), []
 
     def writer():
-        for _ in range(5):
-            if zrx.write_bytes(big, "zrb") != expected:
+        for _ in range(10):
+            if zrx.write_bytes(big, "zrb") not in expected:
                 failures.append("a write differs")
 
     def changer():
         while not stop.is_set():
-            small["n"] += 1
-            big.structures[0]["k"][0] = small["n"]  # waits for the writes of that tree to end
-            big.structures[0]["k"][0] = 0
+            small["n"] += 1  # another tree
+            # The tree being written: a new array node replaces the one a write may be reading
+            # (and frees it), so this waits for the writes to end.
+            root["v"] = arrays[small["n"] % 2]
 
     threads = [threading.Thread(target=writer) for _ in range(3)] + [threading.Thread(target=changer)]
     for thread in threads:
@@ -149,3 +155,28 @@ def test_a_write_lets_other_threads_run():
     done.set()
     thread.join()
     assert sum(start < t < end for t in ticks) > 3  # the ticker ran during the writes
+
+
+def test_a_change_waits_for_the_write_of_its_tree(tmp_path):
+    doc = zrx.Document([zrx.Structure("<Big>", [("v", np.arange(4e6))])], {"Creation_Date": "-"})
+    root = doc.structures[0]
+    for _ in range(5):
+        times = {}
+
+        def write():
+            times["start"] = time.perf_counter()
+            zrx.write(doc, tmp_path / "big.zrt")  # the write ends with its file
+            times["end"] = time.perf_counter()
+
+        thread = threading.Thread(target=write)
+        thread.start()
+        time.sleep(0.03)
+        root["n"] = 1  # waits while the write runs
+        changed = time.perf_counter()
+        thread.join()
+        if changed > times["start"]:  # else the write had not begun: try again
+            # Waited until the write was done (give or take the thread switch after it).
+            took = times["end"] - times["start"]
+            assert changed - times["start"] >= 0.8 * took, (changed - times["start"], took)
+            return
+    pytest.skip("the write never began before the change")
