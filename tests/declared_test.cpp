@@ -671,9 +671,9 @@ TEST_P(DeclaredLevel, AnOlderVersionIsUpgradedAndANewerOneRefused) {
 TEST(DeclaredDeath, ADeclarationThatCannotBeWrittenStopsWithAMessage) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(zrX::Declare<Level>("<Level>").field("id", &Level::entities),
-               "key 'id' cannot be written: 'ID' in any letter case opens a structure's ID member");
+               "key 'id' cannot be written: a key is .*'ID' in any letter case");
   EXPECT_DEATH(zrX::Declare<Level>("<Level>").field("true", &Level::entities),
-               "'true' and 'false' are the text format's booleans");
+               "key 'true' cannot be written: a key is");
   EXPECT_DEATH(zrX::Declare<Level>("Level"), "tag 'Level' cannot be written");
   EXPECT_DEATH(zrX::Declare<Level>("<Level>").id("a-b"), "ID prefix 'a-b' cannot be written");
   EXPECT_DEATH(zrX::Declare<Level>("<Level>")

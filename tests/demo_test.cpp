@@ -530,14 +530,33 @@ TEST_F(DemoProgram, AFileThatDoesNotLoadGivesOneLineAndStatus1) {
   }
 }
 
-TEST_F(DemoProgram, AWrongCommandLineGivesStatus2) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--load"}, std::vector<std::string>{"--load", "a", "b"}}) {
-    const Outcome outcome = run(args);
+TEST_F(DemoProgram, AWrongCommandLineGivesStatus2AndCreatesNothing) {
+  const std::string usage =
+      "usage: zrx_demo [OUTPUT-FOLDER]   save, detect and load the demo scene (./demo-output)\n"
+      "       zrx_demo --load FILE       load one document of either format through the demo "
+      "host\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--load"}, usage},
+      {{"--load", "a", "b"}, usage},
+      {{"--hlep"}, "zrx_demo: unknown option '--hlep'\n" + usage},
+      {{"a", "b"}, "zrx_demo: one OUTPUT-FOLDER at most\n" + usage},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = run(c.args);
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "usage: zrx_demo [output-folder] | zrx_demo --load FILE\n");
+    EXPECT_EQ(outcome.err, c.err);
   }
+  for (const char* flag : {"--help", "-h"}) {
+    const Outcome outcome = run({flag});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, usage);
+  }
+  for (const char* name : {"--help", "-h", "--hlep", "a"})
+    EXPECT_FALSE(std::filesystem::exists(name)) << name << " was created";
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // loads both back and checks they equal the original. With --load it loads one document of either
 // format through the same host, so anyone can try a file from anywhere against a real host.
 //
-// Usage: zrx_demo [output-folder]   (default: ./demo-output)
+// Usage: zrx_demo [output-folder]   (default: ./demo-output; --help prints the usage)
 //        zrx_demo --load FILE       one line: "FILE: ok, ..." on standard output and status 0, or
 //                                   "FILE: <reason>" on standard error and status 1
 #include <chrono>
@@ -110,10 +110,27 @@ int loadOne(const std::string& path) {
 
 }  // namespace
 
+const char* const kUsage =
+    "usage: zrx_demo [OUTPUT-FOLDER]   save, detect and load the demo scene (./demo-output)\n"
+    "       zrx_demo --load FILE       load one document of either format through the demo host\n";
+
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // Any other option is a mistake, not a folder to create.
+  if (argc > 1 && argv[1][0] == '-' && std::strcmp(argv[1], "--load") != 0) {
+    std::fprintf(stderr, "zrx_demo: unknown option '%s'\n%s", argv[1], kUsage);
+    return 2;
+  }
+  if (argc > 2 && std::strcmp(argv[1], "--load") != 0) {
+    std::fprintf(stderr, "zrx_demo: one OUTPUT-FOLDER at most\n%s", kUsage);
+    return 2;
+  }
   if (argc > 1 && std::strcmp(argv[1], "--load") == 0) {
     if (argc != 3) {
-      std::fprintf(stderr, "usage: zrx_demo [output-folder] | zrx_demo --load FILE\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
     zr::ref<zrX::Registry> registry = demo::makeSceneRegistry();
