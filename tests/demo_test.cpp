@@ -405,6 +405,33 @@ TEST_P(DemoHost, ArraysAreTakenFromALoadedDocumentAndCopiedFromAKeptOne) {
   EXPECT_FALSE(serializer.importsOwnDocument());
 }
 
+// Every seed of the fuzz corpora (documents of every kind, hostile ones included) loads through
+// the demo host or fails with a message; under the sanitizers nothing leaks or dangles.
+TEST(DemoHostCorpus, EverySeedLoadsOrFailsCleanly) {
+  zrtest::LogCapture log;
+  ref<zrX::Registry> registry = demo::makeSceneRegistry();
+  size_t files = 0, loaded = 0;
+  for (const auto& folder :
+       std::filesystem::directory_iterator(std::string(ZRX_SOURCE_DIR) + "/fuzz/corpus")) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+      SCOPED_TRACE(entry.path().string());
+      ++files;
+      zrX::ZRXSerializer serializer;
+      serializer.setRegistry(registry.get());
+      ref<zr::ResourceDatabase> scene =
+          serializer.loadAs<zr::ResourceDatabase>(zr::String(entry.path().string()));
+      if (scene) {
+        ++loaded;
+        EXPECT_EQ(ownershipFault(scene.get()), "");
+      } else {
+        EXPECT_FALSE(serializer.errorMessage().empty());
+      }
+    }
+  }
+  EXPECT_GT(files, 20u);
+  EXPECT_GE(loaded, 2u);  // the demo's own seeds, in both formats
+}
+
 TEST(DemoHostExport, AChainBeyondTheConversionLimitFailsToExportCleanly) {
   ref<demo::SceneNode> root = new demo::SceneNode;
   demo::SceneNode* last = root.get();
