@@ -100,11 +100,15 @@ int loadOne(const std::string& path) {
     return 1;
   }
   const demo::SceneCounts counts = demo::countScene(scene.get());
-  std::printf(
-      "%s: ok, %s, %zu nodes, %zu meshes, %zu materials, %zu reals, %zu "
-      "integers\n",
-      path.c_str(), text ? "ZRT" : "ZRB", counts.nodes, counts.meshes, counts.materials,
-      counts.reals, counts.integers);
+  auto count = [](size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::printf("%s: ok, %s, %s, %s, %s, %s, %s\n", path.c_str(), text ? "ZRT" : "ZRB",
+              count(counts.nodes, "node", "nodes").c_str(),
+              count(counts.meshes, "mesh", "meshes").c_str(),
+              count(counts.materials, "material", "materials").c_str(),
+              count(counts.reals, "real", "reals").c_str(),
+              count(counts.integers, "integer", "integers").c_str());
   return 0;
 }
 
