@@ -319,9 +319,12 @@ TEST(ParserZRT, ReportsErrorsWithLineNumbers) {
       // Between top-level structures only the tokenizer speaks.
       {kHeader + "<A> { }\n@", {"Line 3 : unexpected character '@'.\n"}},
       {kHeader + "<A> { }\n<B", {"Line 3 : unexpected end of file while reading object header.\n"}},
-      // ...except where the input ends inside a number, which the tokenizer leaves to the parser.
+      // ...except where it leaves the report to the parser: the input ends inside a number or a
+      // raw text block, or text follows "{<" on its line.
       {kHeader + "<A> { }\n-", {"Line 3 : parse error at '-'.\n"}},
       {kHeader + "<A> { } 2.5e+", {"Line 2 : parse error at '2.5e+'.\n"}},
+      {kHeader + "{< x\nabc>}", {"Line 2 : parse error at 'x'.\n"}},
+      {kHeader + "<A> { } {<", {"Line 2 : parse error at '<'.\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("input: " + c.input);

@@ -205,7 +205,7 @@ bool ZRTTokenizer::getRawtextBlock(ZRTToken& token) {
 ZRTToken::EType ZRTTokenizer::next() {
   mInScratch = false;
   mExplicitView = false;
-  mEndedInNumber = false;
+  mErrorLeftToCaller = false;
   const ZRTToken::EType type = mRawtextPending ? scanRawtextBlock() : scanToken();
   if (mInScratch) {
     mText = mScratch;
@@ -438,6 +438,7 @@ ZRTToken::EType ZRTTokenizer::scanRawtextOpen() {
     mStart = mPos;
     if (!peek(c)) {
       setScratch(std::string_view(&last, 1));
+      mErrorLeftToCaller = true;
       return Token::TOKEN_ERROR;
     }
     if (isLineEnd(c)) {
@@ -449,6 +450,7 @@ ZRTToken::EType ZRTTokenizer::scanRawtextOpen() {
     ++mPos;
     if (c != ' ' && c != '\t' && c != '\b' && c != '\v' && c != '\f') {
       setScratch(std::string_view(&c, 1));
+      mErrorLeftToCaller = true;
       return Token::TOKEN_ERROR;
     }
     last = c;
@@ -523,7 +525,7 @@ ZRTToken::EType ZRTTokenizer::scanNumber() {
     if (!peek(c)) {
       if (state == 0 || state == 2) return Token::TOKEN_INTEGER;
       if (state == 3 || state == 7) return Token::TOKEN_REAL;
-      mEndedInNumber = true;
+      mErrorLeftToCaller = true;
       return Token::TOKEN_ERROR;  // an unfinished number; the parser reports it
     }
     const int next = numberStep(state, folded(c));
@@ -646,7 +648,10 @@ ZRTToken::EType ZRTTokenizer::scanRawtextBlock() {
   char c;
   for (;;) {
     mStart = mPos;  // the text is gathered in the scratch buffer, the window need not keep it
-    if (!peek(c)) return Token::TOKEN_ERROR;
+    if (!peek(c)) {
+      mErrorLeftToCaller = true;
+      return Token::TOKEN_ERROR;
+    }
     if (isLineEnd(c)) {
       skipLineEnd();
       newLine();
