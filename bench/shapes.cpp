@@ -13,6 +13,8 @@
 // file reused across runs. The first load of each format is checked against the original objects.
 #include "Shapes.hpp"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,8 +25,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
 
 namespace {
 

@@ -1,9 +1,18 @@
 #include "zrX/Visitor.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
+#include "zrX/VisitorExportToZRT.hpp"
+
+// The text-rule checks stay out of the frames of the recursive walk.
+#if defined(__GNUC__) || defined(__clang__)
+#define ZRX_NOINLINE __attribute__((noinline))
+#else
+#define ZRX_NOINLINE
+#endif
 
 namespace zrX {
 
@@ -114,12 +123,104 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
     mReach.push_back(1);
   }
   if (ownID) mCarriers.emplace_back(structure, record);
+  if (mTextRules) {
+    checkTextNode(structure, mDepth == 0);
+    checkTextKeys(structure);
+  }
   if (!enterLevel("VisitorIDCounter", structure)) {
     noteWalkFailure();
     return;
   }
   for (const ZRXStructure::KeyValue& entry : structure->value()) walkValue(entry.value());
   leaveLevel();
+}
+
+ZRX_NOINLINE bool VisitorIDCounter::passes(const TextRef& text, bool (*rule)(std::string_view)) {
+  const SharedText* shared = text.shared();
+  if (!shared) return rule(std::string_view());
+  Passed& slot =
+      mPassed[(reinterpret_cast<uintptr_t>(shared) >> 4) % (sizeof mPassed / sizeof mPassed[0])];
+  if (slot.text != shared || slot.rule != rule) {
+    slot.text = shared;
+    slot.rule = rule;
+    slot.passes = rule(shared->text());
+  }
+  return slot.passes;
+}
+
+ZRX_NOINLINE void VisitorIDCounter::checkTextNode(const ZRXTaggedValue* node, bool topLevel) {
+  if (node->tag().empty()) {
+    // Only a top-level structure needs a tag: the reader takes one before '{'.
+    if (topLevel) mTextRefused = true;
+    return;
+  }
+  if (!passes(node->tagText(), zrt::isValidTag)) mTextRefused = true;
+}
+
+ZRX_NOINLINE void VisitorIDCounter::checkTextKeys(const ZRXStructure* structure) {
+  for (const ZRXStructure::KeyValue& entry : structure->value())
+    if (!passes(entry.keyText(), zrt::isValidKey)) mTextRefused = true;
+}
+
+ZRX_NOINLINE void VisitorIDCounter::checkTextLeaf(const ZRXValue& value) {
+  switch (value.type()) {
+    case ZRXValue::Real:
+      if (!std::isfinite(value.getReal())) mTextRefused = true;
+      break;
+    case ZRXValue::String:
+      if (value.getString().find('\0') != std::string::npos) mTextRefused = true;
+      break;
+    case ZRXValue::Identifier:
+      if (!zrt::isValidIdentifier(value.getIdentifier())) mTextRefused = true;
+      break;
+    case ZRXValue::ID: {
+      // Whether a structure carries it is known once the counts are complete.
+      const std::string& id = value.getID();
+      if (!zrt::isValidID(id)) {
+        mTextRefused = true;
+      } else if (id != kNullID) {
+        mIDValueNumbers.push_back(mIDSet->numberIfPresent(id));
+      }
+      break;
+    }
+    case ZRXValue::RawtextBlock: {
+      const ZRXRawtextBlock* block = value.getRawtextBlock();
+      checkTextNode(block, false);
+      const std::string& text = block->value();
+      if ((!text.empty() && text.back() == '\\') || text.find('\r') != std::string::npos)
+        mTextRefused = true;
+      break;
+    }
+    case ZRXValue::ArrayInteger:
+      checkTextNode(value.getArrayInteger(), false);
+      break;
+    case ZRXValue::ArrayReal: {
+      const ZRXArrayReal* array = value.getArrayReal();
+      checkTextNode(array, false);
+      for (const double element : array->value()) {
+        if (!std::isfinite(element)) {
+          mTextRefused = true;
+          break;
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void VisitorIDCounter::checkTextIDs() {
+  // The IDs the writer writes: of a recorded structure counted twice, or of one reached once
+  // that ID values name.
+  for (const auto& [structure, record] : mCarriers) {
+    const bool written = record != SIZE_MAX ? mReferenced[record]
+                                            : mIDValues > 0 && *mIDSet->find(structure->uid()) > 1;
+    if (written && !zrt::isValidID(structure->uid())) mTextRefused = true;
+  }
+  // An ID value whose count holds only itself names no structure.
+  for (const uint32_t number : mIDValueNumbers)
+    if (mIDSet->countOf(number) < 2) mTextRefused = true;
 }
 
 void VisitorIDCounter::finish() {
@@ -173,6 +274,7 @@ void VisitorIDCounter::finish() {
       if (record != SIZE_MAX) mReferenced[record] = *mIDSet->find(structure->uid()) > 1;
     }
   }
+  if (mTextRules) checkTextIDs();
 }
 
 bool VisitorIDCounter::wasReached(const ZRXStructure* structure) const {
@@ -197,6 +299,7 @@ void VisitorIDCounter::visitList(ZRXList* list) {
       mRecordIDs.push_back(TextIndex::kNone);
     }
   }
+  if (mTextRules) checkTextNode(list, false);
   if (!enterLevel("VisitorIDCounter", list)) {
     noteWalkFailure();
     return;
@@ -216,8 +319,13 @@ void VisitorIDCounter::walkValue(const ZRXValue& value) {
     case ZRXValue::ID:
       ++(*mIDSet)[value.getID()];
       ++mIDValues;
+      if (mTextRules) checkTextLeaf(value);
+      break;
+    case ZRXValue::Bool:
+    case ZRXValue::Integer:
       break;
     default:
+      if (mTextRules) checkTextLeaf(value);
       break;
   }
 }

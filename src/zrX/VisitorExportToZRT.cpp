@@ -181,9 +181,41 @@ std::string VisitorExportToZRT::escapeRawtext(std::string_view text) {
 #endif
 
 void VisitorExportToZRT::writeHeader() {
-  mChunks.clear();
-  mCursor = mLimit = nullptr;
+  if (!mStream) {
+    mChunks.clear();
+    mCursor = mLimit = nullptr;
+  }
   put("ZRX version=" + std::to_string(kFormatVersion) + " encoding=ascii\n\n");
+}
+
+namespace {
+// The buffer of a streamed text: small enough to stay in the caches and to be taken from memory
+// the process has touched before, large enough that handing it over costs nothing to speak of.
+constexpr size_t kStreamBuffer = 64 * 1024;
+}  // namespace
+
+void VisitorExportToZRT::streamTo(zr::VirtualFile* file) {
+  mStream = file;
+  mStreamFailed = false;
+  mChunks.clear();
+  Chunk chunk;
+  chunk.size = kStreamBuffer;
+  chunk.bytes.reset(new char[chunk.size]);
+  mCursor = chunk.bytes.get();
+  mLimit = mCursor + chunk.size;
+  mChunks.push_back(std::move(chunk));
+}
+
+void VisitorExportToZRT::flushStream() {
+  char* const begin = mChunks.back().bytes.get();
+  const auto count = static_cast<int64_t>(mCursor - begin);
+  if (count > 0 && !mStreamFailed && mStream->write(begin, count) != count) mStreamFailed = true;
+  mCursor = begin;
+}
+
+bool VisitorExportToZRT::finishStream() {
+  if (mStream) flushStream();
+  return !mStreamFailed;
 }
 
 void VisitorExportToZRT::sealChunk() const {
@@ -192,14 +224,16 @@ void VisitorExportToZRT::sealChunk() const {
 }
 
 const std::string& VisitorExportToZRT::text() const {
-  sealChunk();
   mText.clear();
+  if (mStream) return mText;
+  sealChunk();
   mText.reserve(textSize());
   for (const Chunk& chunk : mChunks) mText.append(chunk.bytes.get(), chunk.used);
   return mText;
 }
 
 size_t VisitorExportToZRT::textSize() const {
+  if (mStream) return 0;
   sealChunk();
   size_t size = 0;
   for (const Chunk& chunk : mChunks) size += chunk.used;
@@ -207,6 +241,7 @@ size_t VisitorExportToZRT::textSize() const {
 }
 
 bool VisitorExportToZRT::writeTo(zr::VirtualFile* file) const {
+  if (mStream) return true;
   sealChunk();
   for (const Chunk& chunk : mChunks) {
     const auto count = static_cast<int64_t>(chunk.used);
@@ -216,6 +251,16 @@ bool VisitorExportToZRT::writeTo(zr::VirtualFile* file) const {
 }
 
 void VisitorExportToZRT::makeRoom(size_t count) {
+  if (mStream) {
+    flushStream();
+    if (count <= mChunks.back().size) return;
+    // One piece larger than the buffer (a long string or raw text): a buffer that holds it.
+    mChunks.back().bytes.reset(new char[count]);
+    mChunks.back().size = count;
+    mCursor = mChunks.back().bytes.get();
+    mLimit = mCursor + count;
+    return;
+  }
   // Chunks start small (a short document costs little) and grow to a mebibyte.
   constexpr size_t kFirstChunk = 4096;
   constexpr size_t kLargestChunk = 1 << 20;

@@ -1,6 +1,7 @@
-// VisitorExportToZRT: the writer of ZRT text. It walks a document tree and builds the whole text
-// in one string (text()); writing that string to a file is the caller's job (the serializer's
-// save). The layout is canonical: tab indentation, one member or item per line, tags before their
+// VisitorExportToZRT: the writer of ZRT text. It walks a document tree and either builds the
+// whole text in memory (text(), writeTo()) or hands it to an open file as it goes (streamTo(), for
+// a tree checked beforehand: writeStructures streams what VisitorIDCounter's text rules passed).
+// The layout is canonical: tab indentation, one member or item per line, tags before their
 // nodes, arrays on one line, and an "ID = " member only for structures whose ID is referenced.
 //
 // Use: count IDs over every top-level structure with one VisitorIDCounter into one IDCountMap;
@@ -94,6 +95,15 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // once, before the first structure.
   void writeHeader();
 
+  // Hands the text to `file` (open for writing) as it is made, through a buffer of the writer's
+  // own that is used again and again, instead of keeping it: text(), writeTo() and textSize() then
+  // hold nothing. Call before writeHeader(); the file must outlive the walk. A failure recorded
+  // meanwhile leaves a part in the file, so the caller checks the tree first (writeStructures
+  // does, with VisitorIDCounter::checkTextRules) and abandons the file after one. finishStream()
+  // hands over the rest; false when the file took fewer bytes than given at any point.
+  void streamTo(zr::VirtualFile* file);
+  bool finishStream();
+
   // The text built so far (a copy, assembled on each call).
   const std::string& text() const;
   // Hands the text to `file` piece by piece, without assembling it; false when the file took
@@ -170,6 +180,8 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   void appendNumbers(const T* values, size_t count, char separator, Text text);
   // Closes the last chunk at the cursor.
   void sealChunk() const;
+  // While streaming: hands the buffer to the file and starts it again.
+  void flushStream();
 
   struct Chunk {
     std::unique_ptr<char[]> bytes;
@@ -180,6 +192,8 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   char* mCursor = nullptr;
   char* mLimit = nullptr;
   mutable std::string mText;  // text()'s copy
+  zr::VirtualFile* mStream = nullptr;
+  bool mStreamFailed = false;
 
   const IDCountMap* mIDSet = nullptr;
   const VisitorIDCounter* mCounter = nullptr;
