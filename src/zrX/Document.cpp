@@ -191,7 +191,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
       return result;
     }
     if (streamed) {
-      writer.streamTo(file);
+      writer.streamTo(file, true);
       writer.writeHeader();
       for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
       if (writer.failed()) {

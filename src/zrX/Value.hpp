@@ -279,6 +279,12 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
   ZRXStructure(const char* tag, size_t capacity);
 
   const std::string& uid() const { return mID.text(kNullID); }
+  // Whether the structure carries an ID of its own: one that is neither "#NULL" nor empty.
+  bool hasID() const {
+    if (mID.isDefault()) return false;
+    const std::string& id = mID.text(kNullID);
+    return !id.empty() && !(id.size() == kNullID.size() && id == kNullID);
+  }
   // REQUIRES: `id` is not null.
   void setID(const char* id);
   void setID(const std::string& id);

@@ -43,9 +43,7 @@ bool Visitor::enterLevel(const char* who, const ZRXTaggedValue* node) {
 
 namespace {
 
-bool hasOwnID(const ZRXStructure* structure) {
-  return !structure->uid().empty() && structure->uid() != "#NULL";
-}
+bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 std::string describe(const ZRXTaggedValue* node) {
   return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";
@@ -122,7 +120,11 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
     noteFirstVisit(structure);
     mReach.push_back(1);
   }
-  if (ownID) mCarriers.emplace_back(structure, record);
+  if (ownID) {
+    const std::string& id = structure->uid();
+    mCarriers.push_back(
+        Carrier{structure, record, TextIndex::hash(id), !mTextRules || zrt::isValidID(id)});
+  }
   if (mTextRules) {
     checkTextNode(structure, mDepth == 0);
     checkTextKeys(structure);
@@ -135,7 +137,7 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
   leaveLevel();
 }
 
-ZRX_NOINLINE bool VisitorIDCounter::passes(const TextRef& text, bool (*rule)(std::string_view)) {
+bool VisitorIDCounter::passes(const TextRef& text, bool (*rule)(std::string_view)) {
   const SharedText* shared = text.shared();
   if (!shared) return rule(std::string_view());
   Passed& slot =
@@ -213,10 +215,12 @@ ZRX_NOINLINE void VisitorIDCounter::checkTextLeaf(const ZRXValue& value) {
 void VisitorIDCounter::checkTextIDs() {
   // The IDs the writer writes: of a recorded structure counted twice, or of one reached once
   // that ID values name.
-  for (const auto& [structure, record] : mCarriers) {
-    const bool written = record != SIZE_MAX ? mReferenced[record]
-                                            : mIDValues > 0 && *mIDSet->find(structure->uid()) > 1;
-    if (written && !zrt::isValidID(structure->uid())) mTextRefused = true;
+  for (const Carrier& carrier : mCarriers) {
+    if (carrier.validID) continue;
+    const bool written = carrier.record != SIZE_MAX
+                             ? mReferenced[carrier.record]
+                             : mIDValues > 0 && *mIDSet->find(carrier.structure->uid()) > 1;
+    if (written) mTextRefused = true;
   }
   // An ID value whose count holds only itself names no structure.
   for (const uint32_t number : mIDValueNumbers)
@@ -229,8 +233,7 @@ void VisitorIDCounter::finish() {
   // second carrier of an ID that it met first, naming the first carrier.
   std::vector<std::pair<uint64_t, size_t>> keys;
   keys.reserve(mCarriers.size());
-  for (size_t i = 0; i < mCarriers.size(); ++i)
-    keys.emplace_back(TextIndex::hash(mCarriers[i].first->uid()), i);
+  for (size_t i = 0; i < mCarriers.size(); ++i) keys.emplace_back(mCarriers[i].hash, i);
   std::sort(keys.begin(), keys.end());
   size_t duplicate = SIZE_MAX, owner = SIZE_MAX;
   for (size_t run = 0; run < keys.size();) {
@@ -242,7 +245,7 @@ void VisitorIDCounter::finish() {
       const size_t carrier = keys[i].second;
       if (carrier >= duplicate) continue;
       for (size_t j = run; j < i; ++j) {
-        if (mCarriers[keys[j].second].first->uid() == mCarriers[carrier].first->uid()) {
+        if (mCarriers[keys[j].second].structure->uid() == mCarriers[carrier].structure->uid()) {
           duplicate = carrier;
           owner = keys[j].second;  // the smallest place: runs are sorted by place too
           break;
@@ -252,8 +255,8 @@ void VisitorIDCounter::finish() {
     run = end;
   }
   if (duplicate != SIZE_MAX && duplicate < mFailureAt) {
-    const ZRXStructure* first = mCarriers[owner].first;
-    const ZRXStructure* second = mCarriers[duplicate].first;
+    const ZRXStructure* first = mCarriers[owner].structure;
+    const ZRXStructure* second = mCarriers[duplicate].structure;
     replaceFailure("VisitorIDCounter: structures " + describe(first) + " and " + describe(second) +
                    " carry the same ID '" + zr::messageText(second->uid()) +
                    "'; an ID can name one structure only.");
@@ -261,17 +264,18 @@ void VisitorIDCounter::finish() {
 
   // Which records need their ID written: reached twice, or named by an ID value.
   mReferenced.assign(mReach.size(), false);
-  for (const auto& [structure, record] : mCarriers) {
-    const uint32_t reach = record == SIZE_MAX ? 1 : mReach[record];
+  for (const Carrier& carrier : mCarriers) {
+    const uint32_t reach = carrier.record == SIZE_MAX ? 1 : mReach[carrier.record];
     if (mIDValues > 0) {
-      (*mIDSet)[structure->uid()] += static_cast<int32_t>(reach);
-    } else if (record != SIZE_MAX) {
-      mReferenced[record] = reach > 1;
+      (*mIDSet)[carrier.structure->uid()] += static_cast<int32_t>(reach);
+    } else if (carrier.record != SIZE_MAX) {
+      mReferenced[carrier.record] = reach > 1;
     }
   }
   if (mIDValues > 0) {
-    for (const auto& [structure, record] : mCarriers) {
-      if (record != SIZE_MAX) mReferenced[record] = *mIDSet->find(structure->uid()) > 1;
+    for (const Carrier& carrier : mCarriers) {
+      if (carrier.record != SIZE_MAX)
+        mReferenced[carrier.record] = *mIDSet->find(carrier.structure->uid()) > 1;
     }
   }
   if (mTextRules) checkTextIDs();

@@ -208,7 +208,13 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // of the walk came among them, and which records need their ID written.
   bool mDeferred = false;
   std::vector<uint32_t> mReach;
-  std::vector<std::pair<const ZRXStructure*, size_t>> mCarriers;
+  struct Carrier {
+    const ZRXStructure* structure;
+    size_t record;  // its place in the record, or SIZE_MAX
+    uint64_t hash;  // of its ID (TextIndex::hash), taken while the walk has the ID at hand
+    bool validID;   // the ID passes the text rules (always true without them)
+  };
+  std::vector<Carrier> mCarriers;
   size_t mFailureAt = SIZE_MAX;
   std::vector<bool> mReferenced;
 

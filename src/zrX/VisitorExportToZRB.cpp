@@ -38,9 +38,7 @@ void storeLittleEndian64(uint8_t* out, uint64_t bits) {
   storeLittleEndian32(out + 4, static_cast<uint32_t>(bits >> 32));
 }
 
-bool hasOwnID(const ZRXStructure* structure) {
-  return !structure->uid().empty() && structure->uid() != "#NULL";
-}
+bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 std::string describe(const ZRXTaggedValue* node) {
   return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";

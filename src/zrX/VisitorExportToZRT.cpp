@@ -148,9 +148,7 @@ std::string describe(const char* kind, const ZRXTaggedValue* node) {
                              : std::string(kind) + " " + quote(node->tag());
 }
 
-bool hasOwnID(const ZRXStructure* structure) {
-  return !structure->uid().empty() && structure->uid() != "#NULL";
-}
+bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 }  // namespace
 
@@ -194,8 +192,9 @@ namespace {
 constexpr size_t kStreamBuffer = 64 * 1024;
 }  // namespace
 
-void VisitorExportToZRT::streamTo(zr::VirtualFile* file) {
+void VisitorExportToZRT::streamTo(zr::VirtualFile* file, bool checked) {
   mStream = file;
+  mChecked = checked;
   mStreamFailed = false;
   mChunks.clear();
   Chunk chunk;
@@ -336,7 +335,7 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
-  if (!zrt::isValidTag(node->tag()))
+  if (!mChecked && !zrt::isValidTag(node->tag()))
     fail("tag " + quote(node->tag()) + " " + place() + " is not a valid tag");
   put(node->tag());
 }
@@ -388,7 +387,8 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   } else if (!isIDReferenced(id)) {
     return;
   }
-  if (!zrt::isValidID(id)) fail("ID " + quote(id) + " " + place() + " is not a valid ID");
+  if (!mChecked && !zrt::isValidID(id))
+    fail("ID " + quote(id) + " " + place() + " is not a valid ID");
   // A writer that follows the ID counter's walk writes a tree whose IDs the counter found unique.
   bool fresh = true;
   const uint32_t number = following() ? 0 : mWrittenIDs.insert(id, &fresh);
@@ -406,7 +406,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
   mPlaceKey = &key;
-  if (!zrt::isValidKey(key))
+  if (!mChecked && !zrt::isValidKey(key))
     fail("key " + quote(key) + " in " + describe("structure", mPlaceStructure) +
          " is not a valid key");
   writeIndent();
@@ -490,7 +490,9 @@ void VisitorExportToZRT::visitList(ZRXList* list) {
 
 void VisitorExportToZRT::visitArray(ZRXArrayReal* array) {
   const std::vector<double>& values = array->value();
-  auto bad = std::find_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); });
+  auto bad = mChecked ? values.end() : std::find_if(values.begin(), values.end(), [](double v) {
+    return !std::isfinite(v);
+  });
   if (bad != values.end()) {
     fail(describe("real array", array) + " " + place() + " holds " +
          std::string(std::isnan(*bad) ? "NaN" : "an infinity") + " at index " +
@@ -523,11 +525,11 @@ void VisitorExportToZRT::visitArray(ZRXArrayInteger* array) {
 
 void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
   const std::string& text = block->value();
-  if (!text.empty() && text.back() == '\\') {
+  if (!mChecked && !text.empty() && text.back() == '\\') {
     fail(describe("raw text", block) + " " + place() +
          " ends with a backslash, which would escape its closing '>}'");
   }
-  if (text.find('\r') != std::string::npos) {
+  if (!mChecked && text.find('\r') != std::string::npos) {
     fail(describe("raw text", block) + " " + place() +
          " holds a CR, which the reader would turn into a line end (LF)");
   }
@@ -544,7 +546,9 @@ void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
 }
 
 void VisitorExportToZRT::writeIDValue(const std::string& id) {
-  if (id.empty()) {
+  if (mChecked) {
+    // The counter's rules hold: a valid ID naming a structure (or "#NULL").
+  } else if (id.empty()) {
     fail("empty ID value " + place());
   } else if (!zrt::isValidID(id)) {
     fail("ID value " + quote(id) + " " + place() + " is not a valid ID");
@@ -576,7 +580,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::Real: {
       const double number = value.getReal();
-      if (!std::isfinite(number)) {
+      if (!mChecked && !std::isfinite(number)) {
         fail(std::string(std::isnan(number) ? "NaN" : "an infinity") + " " + place() +
              "; the text format has no form for a real that is not finite");
       }
@@ -590,7 +594,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::String: {
       const std::string& text = value.getString();
-      if (text.find('\0') != std::string::npos)
+      if (!mChecked && text.find('\0') != std::string::npos)
         fail("string " + place() + " holds a NUL byte, which the text format cannot carry");
       writeIndent();
       put('"');
@@ -604,7 +608,9 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::Identifier: {
       const std::string& text = value.getIdentifier();
-      if (text.empty()) {
+      if (mChecked) {
+        // A valid identifier, as the counter's rules found.
+      } else if (text.empty()) {
         fail("empty identifier value " + place());
       } else if (!zrt::isValidIdentifier(text)) {
         fail("identifier value " + quote(text) + " " + place() + " is not a valid identifier");

@@ -101,7 +101,8 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // meanwhile leaves a part in the file, so the caller checks the tree first (writeStructures
   // does, with VisitorIDCounter::checkTextRules) and abandons the file after one. finishStream()
   // hands over the rest; false when the file took fewer bytes than given at any point.
-  void streamTo(zr::VirtualFile* file);
+  // `checked`: the tree passed those rules, so the writer leaves out the checks they made.
+  void streamTo(zr::VirtualFile* file, bool checked);
   bool finishStream();
 
   // The text built so far (a copy, assembled on each call).
@@ -194,6 +195,7 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   mutable std::string mText;  // text()'s copy
   zr::VirtualFile* mStream = nullptr;
   bool mStreamFailed = false;
+  bool mChecked = false;  // the counter's text rules passed: the lexical checks are done
 
   const IDCountMap* mIDSet = nullptr;
   const VisitorIDCounter* mCounter = nullptr;
