@@ -306,8 +306,8 @@ TEST_P(DocumentFormatTest, RefusedTreesLeaveTheFileUntouched) {
        "the top level again."},
       {"list reached twice",
        {twice},
-       "VisitorIDCounter: list untagged is reached a second time; a list can stand in one place "
-       "only."},
+       "VisitorIDCounter: untagged list is reached a second time at /<Twice>/b; a list can stand "
+       "in one place only."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -324,6 +324,64 @@ TEST_P(DocumentFormatTest, RefusedTreesLeaveTheFileUntouched) {
   // Placed at the top level before its owner, the inner structure is written there and referenced
   // from the owner.
   EXPECT_TRUE(zrX::writeStructures(file.get(), format(), {inner, outer}).ok());
+}
+
+// A refusal names the place the way `zrx diff` does: top-level structures by tag (numbered when the
+// tag repeats, the metadata aside), entries by key ("@2" for a repeated one), list elements by
+// index; a deep place keeps its first and last segments.
+TEST_P(DocumentFormatTest, RefusalsNameThePlaceInTheToolsPathSyntax) {
+  const auto repeat = [](const char* text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
+  };
+  const auto shared = [] {
+    ZRXValue value;
+    value.setList(new ZRXList("<L>"));
+    return value;
+  };
+  const auto holding = [](const char* tag, std::vector<std::pair<const char*, ZRXValue>> entries) {
+    ref<ZRXStructure> st = new ZRXStructure(tag);
+    for (auto& [key, value] : entries) *st << key << value;
+    return st;
+  };
+  const ZRXValue twice = shared();
+  ref<ZRXStructure> listed = new ZRXStructure("<In>");
+  ZRXValue list;
+  list.setList(new ZRXList)->value() = {ZRXValue(int64_t{1}), twice, twice};
+  *listed << "items" << list;
+  ref<ZRXStructure> deep = new ZRXStructure("<D>");
+  ZRXStructure* at = deep.get();
+  for (int i = 0; i < 40; ++i) {
+    ZRXStructure* child = new ZRXStructure;
+    *at << "c" << structureValue(child);  // the value holds it
+    at = child;
+  }
+  const ZRXValue again = shared();
+  *at << "x" << again << "y" << again;
+
+  const struct {
+    const char* what;
+    std::vector<ref<ZRXStructure>> topLevel;
+    std::string place;
+  } cases[] = {
+      {"repeated key", {holding("<A>", {{"k", twice}, {"k", twice}})}, "/<A>/k@2"},
+      {"repeated top-level tag",
+       {holding("<Metadata>", {}), holding("<S>", {}),
+        holding("<S>", {{"a", twice}, {"b", twice}})},
+       "/<S>[1]/b"},
+      {"list element", {listed}, "/<In>/items[2]"},
+      {"deep", {deep}, "/<D>" + repeat("/c", 7) + "/..." + repeat("/c", 15) + "/y"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ref<zr::MemoryFile> file = fileWith("old");
+    const zrX::WriteResult result = zrX::writeStructures(file.get(), format(), c.topLevel);
+    EXPECT_EQ(result.status, WriteStatus::Refused);
+    EXPECT_NE(result.message.find(" is reached a second time at " + c.place + ";"),
+              std::string::npos)
+        << result.message;
+  }
 }
 
 TEST_P(DocumentFormatTest, ShortWritesAreWriteErrors) {

@@ -647,22 +647,24 @@ TEST_P(SerializerIOTest, RefusedTreesLeaveThePreviousDocument) {
   };
   const Case cases[] = {
       {"list reached twice", twiceList.get(), zrX::kDefaultMaxDepth, nullptr, true, true,
-       "VisitorIDCounter: list '<L>' is reached a second time; a list can stand in one place "
-       "only.",
+       "VisitorIDCounter: list '<L>' is reached a second time at /<Twice>/second; a list can "
+       "stand in one place only.",
        "VisitorIDCounter: cycle detected on ZRXList.\n"},
       {"structure without an ID reached twice", twiceStructure.get(), zrX::kDefaultMaxDepth,
        nullptr, true, true,
-       "VisitorIDCounter: structure '<S>' without an ID is reached a second time; only a "
-       "structure with an ID can be shared.",
+       "VisitorIDCounter: structure '<S>' without an ID is reached a second time at "
+       "/<Twice>/second; only a structure with an ID can be shared.",
        nullptr},
       {"nesting beyond the limit", sample.get(), 4, nullptr, true, true,
        "VisitorIDCounter: nesting deeper than 4 levels at '<Node>'", nullptr},
       {"infinite real", infinite.get(), zrX::kDefaultMaxDepth, nullptr, true, false,
-       "VisitorExportToZRT: an infinity in structure '<Node>', key 'weight'; the text format has "
-       "no form for a real that is not finite.",
+       "VisitorExportToZRT: an infinity at /<ResourceDatabase>/resources[0]/weight; the text "
+       "format has no form for a real that is not finite.",
        nullptr},
       {"key that is no identifier", sample.get(), zrX::kDefaultMaxDepth, "two words", true, false,
-       "VisitorExportToZRT: key 'two words' in structure '<Metadata>' is not a valid key.",
+       "VisitorExportToZRT: key 'two words' at /<Metadata>/two words is not a valid key (a key "
+       "is a letter or '_', then letters, digits and '_'; not '_', 'true', 'false' or 'ID' in "
+       "any letter case).",
        nullptr},
   };
   for (const Case& c : cases) {

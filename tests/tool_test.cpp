@@ -156,6 +156,17 @@ ZRXValue real(double value) {
 
 // Help ------------------------------------------------------------------------------------------
 
+TEST_F(ToolTest, VersionNamesTheProject) {
+  const Outcome run = zrx({"--version"});
+  EXPECT_EQ(run.status, 0);
+  // "zrx 1.0.1": the project's version, numbers and dots.
+  ASSERT_GT(run.out.size(), 5u);
+  EXPECT_EQ(run.out.substr(0, 4), "zrx ");
+  EXPECT_EQ(run.out.find_first_not_of("0123456789.", 4), run.out.size() - 1) << run.out;
+  EXPECT_EQ(run.out.back(), '\n');
+  EXPECT_EQ(zrx({"--version", "x"}).status, 2);
+}
+
 TEST_F(ToolTest, HelpForTheToolAndEachCommand) {
   for (const char* flag : {"--help", "-h", "help"}) {
     const Outcome run = zrx({flag});
@@ -567,7 +578,7 @@ TEST_F(ToolTest, RefusedConversionLeavesTheOutputUntouched) {
     const char* message;  // part of the writer's message
   } cases[] = {
       {"nan", make("ratio", real(std::nan(""))), "not finite"},
-      {"infinite", make("ratios", realArray), "holds an infinity at index 1"},
+      {"infinite", make("ratios", realArray), "an infinity at /<Root>/ratios[1]"},
       {"nul", make("label", nul), "NUL"},
       {"key", make("two words", ZRXValue(int64_t{2})), "two words"},
   };
@@ -588,11 +599,15 @@ TEST_F(ToolTest, RefusedConversionLeavesTheOutputUntouched) {
     }
     EXPECT_EQ(readBytes(out), "the previous document") << c.name;
     EXPECT_FALSE(fs::exists(absent)) << c.name;
-    // dump refuses the same way and prints nothing; binary to binary is fine.
+    // dump refuses the same way and prints nothing, and says which formats hold the tree;
+    // binary to binary is fine.
     const Outcome dump = zrx({"dump", in});
     EXPECT_EQ(dump.status, 1) << c.name;
     EXPECT_EQ(dump.out, "") << c.name;
-    EXPECT_EQ(dump.err, zrx({"convert", in, out}).err) << c.name;
+    std::string refusal = zrx({"convert", in, out}).err;
+    refusal.insert(refusal.size() - 1,
+                   " ZRB and JSON hold it: zrx convert FILE OUT --to json (or zrb)");
+    EXPECT_EQ(dump.err, refusal) << c.name;
     EXPECT_EQ(zrx({"convert", in, at("copy.zrb")}).status, 0) << c.name;
   }
 }
@@ -621,7 +636,8 @@ TEST_F(ToolTest, FailedConversionLeavesTheOutputUntouched) {
       {at("missing.zrt"), out, at("missing.zrt") + ": no such file\n"},
       {good, folder, folder + ": is a folder\n"},
       {good, nowhere, nowhere + ": no such folder '" + at("nowhere") + "'\n"},
-      {good, tooLong, tooLong + ": writing failed: the file could not be committed\n"},
+      {good, tooLong,
+       tooLong + ": writing failed: the file could not be committed: File name too long\n"},
   };
   for (const auto& c : cases) {
     const Outcome run = zrx({"convert", c.in, c.out});

@@ -343,8 +343,8 @@ TEST(ZRBWriter, RecordsWhatTheFormatCannotCarryAndStaysReadable) {
     std::string failure;
     const Bytes bytes = writeDocument({root.get()}, &failure);
     EXPECT_EQ(failure,
-              "VisitorExportToZRB: list '<L>' is reached a second time; a list can stand in one "
-              "place only.");
+              "VisitorExportToZRB: list '<L>' is reached a second time at /<R>/b; a list can "
+              "stand in one place only.");
     EXPECT_EQ(log.warnings(),
               (std::vector<std::string>{"VisitorIDCounter: cycle detected on ZRXList.\n",
                                         "VisitorExportToZRB: cycle detected on ZRXList.\n"}));
@@ -362,8 +362,8 @@ TEST(ZRBWriter, RecordsWhatTheFormatCannotCarryAndStaysReadable) {
     std::string failure;
     writeDocument({root.get()}, &failure);
     EXPECT_EQ(failure,
-              "VisitorExportToZRB: structure '<C>' without an ID is reached a second time; only "
-              "a structure with an ID can be shared.")
+              "VisitorExportToZRB: structure '<C>' without an ID is reached a second time at "
+              "/<R>/b; only a structure with an ID can be shared.")
         << "ID '" << id << "'";
   }
 }

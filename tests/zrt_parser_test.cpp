@@ -319,6 +319,9 @@ TEST(ParserZRT, ReportsErrorsWithLineNumbers) {
       // Between top-level structures only the tokenizer speaks.
       {kHeader + "<A> { }\n@", {"Line 3 : unexpected character '@'.\n"}},
       {kHeader + "<A> { }\n<B", {"Line 3 : unexpected end of file while reading object header.\n"}},
+      // ...except where the input ends inside a number, which the tokenizer leaves to the parser.
+      {kHeader + "<A> { }\n-", {"Line 3 : parse error at '-'.\n"}},
+      {kHeader + "<A> { } 2.5e+", {"Line 2 : parse error at '2.5e+'.\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("input: " + c.input);

@@ -623,7 +623,7 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          *s << "a" << node(shared.get()) << "b" << node(shared.get());
          return write({s});
        },
-       {"list '<L>'", "second time", "structure '<T>', key 'b'"}},
+       {"list '<L>'", "second time", "at /<T>/b"}},
       {"structure without an ID reached twice",
        [] {
          zr::ref<ZRXStructure> shared = structure("<S>");
@@ -631,7 +631,7 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          *s << "a" << node(shared.get()) << "b" << node(list(nullptr, {node(shared.get())}));
          return write({s});
        },
-       {"structure '<S>' without an ID", "key 'b'"}},
+       {"structure '<S>' without an ID", "at /<T>/b"}},
       {"structure with an empty ID reached twice",
        [] {
          zr::ref<ZRXStructure> shared = structure(nullptr, "");
@@ -639,7 +639,7 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          *s << "a" << node(shared.get()) << "b" << node(shared.get());
          return write({s});
        },
-       {"untagged structure without an ID", "key 'b'"}},
+       {"untagged structure without an ID", "at /<T>/b"}},
       {"structure reached twice whose ID the counts hold once",
        [] {
          zr::ref<ZRXStructure> shared = structure("<S>", "#s");
@@ -648,7 +648,7 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          static const IDCountMap stale = {{"#s", 1}};
          return write({s}, Counts::Counted, &stale);
        },
-       {"structure '<S>'", "'#s'", "key 'b'", "not written"}},
+       {"structure '<S>'", "'#s'", "at /<T>/b", "not written"}},
       {"ID missing from the counts",
        [] {
          zr::ref<ZRXStructure> s = structure("<T>", "#t");
@@ -662,10 +662,10 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          *s << "a" << node(structure("<A>", "#same")) << "b" << node(structure("<B>", "#same"));
          return write({s});
        },
-       {"'#same'", "structure '<B>'", "structure '<A>'"}},
+       {"'#same'", "at /<T>/b", "structure '<A>'"}},
       {"ID value naming no structure",
        [] { return writeMember("ref", idValue("#nowhere")); },
-       {"'#nowhere'", "key 'ref'", "names no structure"}},
+       {"'#nowhere'", "at /<T>/ref", "names no structure"}},
       {"top-level structure without a tag",
        [] { return write({structure(nullptr)}); },
        {"top-level structure without a tag"}},
@@ -675,16 +675,16 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          return write({s, s});
        },
        {"top-level structure '<T>'"}},
-      {"NaN", [] { return writeMember("r", real(std::nan(""))); }, {"NaN", "key 'r'"}},
+      {"NaN", [] { return writeMember("r", real(std::nan(""))); }, {"NaN", "at /<T>/r"}},
       {"infinity",
        [] { return writeMember("r", real(-std::numeric_limits<double>::infinity())); },
-       {"infinity", "key 'r'"}},
+       {"infinity", "at /<T>/r"}},
       {"infinity in an array",
        [] {
          return writeMember("arr",
                             node(reals("<A>", {1, 2, std::numeric_limits<double>::infinity()})));
        },
-       {"real array '<A>'", "index 2", "key 'arr'"}},
+       {"real array '<A>'", "/<T>/arr[2]", "at /<T>/arr"}},
       {"key with a space", [] { return writeMember("a b", ZRXValue(1)); }, {"key 'a b'"}},
       {"empty key", [] { return writeMember("", ZRXValue(1)); }, {"key ''"}},
       {"key true", [] { return writeMember("true", ZRXValue(1)); }, {"key 'true'"}},
@@ -692,19 +692,19 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
       {"key iD", [] { return writeMember("iD", ZRXValue(1)); }, {"key 'iD'"}},
       {"empty identifier",
        [] { return writeMember("v", ident("")); },
-       {"empty identifier", "key 'v'"}},
+       {"empty identifier", "at /<T>/v"}},
       {"identifier false",
        [] { return writeMember("v", ident("false")); },
-       {"identifier value 'false'", "key 'v'"}},
+       {"identifier value 'false'", "at /<T>/v"}},
       {"identifier with a dot",
        [] { return writeMember("v", ident("a.b")); },
        {"identifier value 'a.b'"}},
       {"structure tag without brackets",
        [] { return write({structure("Scene")}); },
-       {"tag 'Scene'", "top level"}},
+       {"tag 'Scene'", "at /Scene"}},
       {"list tag with a space",
        [] { return writeMember("l", node(list("<a b>", {ZRXValue(1)}))); },
-       {"tag '<a b>'", "key 'l'"}},
+       {"tag '<a b>'", "at /<T>/l"}},
       {"empty list tag", [] { return writeMember("l", node(list("<a", {}))); }, {"tag '<a'"}},
       {"array tag", [] { return writeMember("a", node(integers("T", {1}))); }, {"tag 'T'"}},
       {"raw text tag",
@@ -715,26 +715,26 @@ TEST(ZrtWriter, RefusesWhatTheReaderWouldRejectOrChange) {
          zr::ref<ZRXStructure> s = structure("<T>", "abc");
          return write({s}, Counts::NoMap);
        },
-       {"ID 'abc'", "structure '<T>'"}},
+       {"ID 'abc'", "at /<T>"}},
       {"own ID '#_'",
        [] {
          zr::ref<ZRXStructure> s = structure("<T>", "#_");
          return write({s}, Counts::NoMap);
        },
        {"ID '#_'"}},
-      {"empty ID value", [] { return writeMember("v", idValue("")); }, {"empty ID", "key 'v'"}},
+      {"empty ID value", [] { return writeMember("v", idValue("")); }, {"empty ID", "at /<T>/v"}},
       {"ID value with a space",
        [] { return writeMember("v", idValue("#a b")); },
        {"ID value '#a b'"}},
       {"string with a NUL byte",
        [] { return writeMember("s", str(std::string("a\0b", 3))); },
-       {"NUL", "key 's'"}},
+       {"NUL", "at /<T>/s"}},
       {"raw text ending with a backslash",
        [] { return writeMember("r", node(new ZRXRawtextBlock("<R>", "abc\\"))); },
-       {"raw text '<R>'", "backslash", "key 'r'"}},
+       {"raw text '<R>'", "backslash", "at /<T>/r"}},
       {"raw text holding a CR",
        [] { return writeMember("r", node(new ZRXRawtextBlock(nullptr, "a\r\nb"))); },
-       {"untagged raw text", "CR", "key 'r'"}},
+       {"untagged raw text", "CR", "at /<T>/r"}},
       {"nesting deeper than the limit",
        [] {
          zr::ref<ZRXStructure> top = structure("<L1>");

@@ -4,7 +4,7 @@
 // loads both back and checks they equal the original. With --load it loads one document of either
 // format through the same host, so anyone can try a file from anywhere against a real host.
 //
-// Usage: zrx_demo [output-folder]   (default: ./demo-output)
+// Usage: zrx_demo [output-folder]   (default: ./demo-output; --help prints the usage)
 //        zrx_demo --load FILE       one line: "FILE: ok, ..." on standard output and status 0, or
 //                                   "FILE: <reason>" on standard error and status 1
 #include <chrono>
@@ -100,20 +100,41 @@ int loadOne(const std::string& path) {
     return 1;
   }
   const demo::SceneCounts counts = demo::countScene(scene.get());
-  std::printf(
-      "%s: ok, %s, %zu nodes, %zu meshes, %zu materials, %zu reals, %zu "
-      "integers\n",
-      path.c_str(), text ? "ZRT" : "ZRB", counts.nodes, counts.meshes, counts.materials,
-      counts.reals, counts.integers);
+  auto count = [](size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::printf("%s: ok, %s, %s, %s, %s, %s, %s\n", path.c_str(), text ? "ZRT" : "ZRB",
+              count(counts.nodes, "node", "nodes").c_str(),
+              count(counts.meshes, "mesh", "meshes").c_str(),
+              count(counts.materials, "material", "materials").c_str(),
+              count(counts.reals, "real", "reals").c_str(),
+              count(counts.integers, "integer", "integers").c_str());
   return 0;
 }
 
 }  // namespace
 
+const char* const kUsage =
+    "usage: zrx_demo [OUTPUT-FOLDER]   save, detect and load the demo scene (./demo-output)\n"
+    "       zrx_demo --load FILE       load one document of either format through the demo host\n";
+
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // Any other option is a mistake, not a folder to create.
+  if (argc > 1 && argv[1][0] == '-' && std::strcmp(argv[1], "--load") != 0) {
+    std::fprintf(stderr, "zrx_demo: unknown option '%s'\n%s", argv[1], kUsage);
+    return 2;
+  }
+  if (argc > 2 && std::strcmp(argv[1], "--load") != 0) {
+    std::fprintf(stderr, "zrx_demo: one OUTPUT-FOLDER at most\n%s", kUsage);
+    return 2;
+  }
   if (argc > 1 && std::strcmp(argv[1], "--load") == 0) {
     if (argc != 3) {
-      std::fprintf(stderr, "usage: zrx_demo [output-folder] | zrx_demo --load FILE\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
     zr::ref<zrX::Registry> registry = demo::makeSceneRegistry();

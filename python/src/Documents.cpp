@@ -10,7 +10,9 @@
 #include "LogCapture.hpp"
 #include "Nodes.hpp"
 #include "Objects.hpp"
+#include "OutputFile.hpp"
 #include "Values.hpp"
+#include "WriteGate.hpp"
 
 namespace zrxpy {
 
@@ -22,25 +24,6 @@ constexpr size_t kQuotedMessages = 5;
 PyObject* gError = nullptr;
 PyObject* gParseError = nullptr;
 PyObject* gWriteRefused = nullptr;
-
-struct Document {
-  py::list structures;
-  py::dict metadata;
-  uint16_t version = 0;
-  std::string encoding;
-
-  Document() = default;
-  Document(const Document&) = delete;
-  Document& operator=(const Document&) = delete;
-  ~Document() {
-    // The tree's Python objects go first, so that their nodes are pending when the collector runs.
-    {
-      py::object structuresGone = std::move(structures);
-      py::object metadataGone = std::move(metadata);
-    }
-    collect();
-  }
-};
 
 // A path argument (str, bytes or os.PathLike): its bytes for the library, and a str for messages.
 struct Path {
@@ -67,35 +50,24 @@ Path pathFromPython(py::handle path) {
   return out;
 }
 
+// The OSError subclass that errno `code` means (FileNotFoundError, PermissionError, ...), with
+// errno, strerror and filename set.
+[[noreturn]] void raiseOSError(int code, py::handle filename) {
+  errno = code ? code : EIO;
+  if (filename.is_none()) {
+    PyErr_SetFromErrno(PyExc_OSError);
+  } else {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+  }
+  throw py::error_already_set();
+}
+
 // A file on disk that can be opened for reading, else the OSError that says why.
 zr::ref<zr::VirtualFile> openForReading(const Path& path) {
   zr::ref<zr::VirtualFile> file = new zr::DiskFile(zr::String(path.bytes));
-  errno = 0;
-  if (!file->open(zr::VirtualFile::ReadOnly)) {
-    std::error_code error;
-    int code = std::filesystem::is_directory(path.bytes, error) ? EISDIR : errno;
-    errno = code ? code : EIO;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.text.ptr());
-    throw py::error_already_set();
-  }
+  if (!file->open(zr::VirtualFile::ReadOnly)) raiseOSError(file->lastError(), path.text);
   file->close();
   return file;
-}
-
-[[noreturn]] void raiseDetailed(PyObject* type, const std::string& what, py::handle path,
-                                const std::vector<std::string>& messages) {
-  std::string text = what;
-  for (size_t i = 0; i < messages.size() && i < kQuotedMessages; ++i)
-    text += (i == 0 ? "" : "\n") + messages[i];
-  if (messages.size() > kQuotedMessages)
-    text += "\n(and " + std::to_string(messages.size() - kQuotedMessages) + " more)";
-  py::list all;
-  for (const std::string& m : messages) all.append(textToPython(m));
-  py::object exception = py::reinterpret_borrow<py::object>(type)(textToPython(text));
-  exception.attr("path") = path;
-  exception.attr("messages") = all;
-  PyErr_SetObject(type, exception.ptr());
-  throw py::error_already_set();
 }
 
 std::string prefix(py::handle path) {
@@ -111,37 +83,40 @@ void warn(py::handle path, const std::vector<std::string>& warnings) {
   }
 }
 
-// The Python document for a document just read; the tree moves over to Python objects.
-py::object fromLibrary(zrX::Document& read) {
-  auto document = std::make_unique<Document>();
-  for (const zr::ref<zrX::ZRXStructure>& st : read.structures())
-    document->structures.append(py::cast(st.get(), py::return_value_policy::reference));
-  for (const auto& [key, value] : read.metadata())
-    document->metadata[textToPython(key)] = toPython(value);
-  document->version = read.version();
-  document->encoding = read.encoding();
-  // The Python objects hold the tree now: nothing is left for the library's document to break.
-  read.structures().clear();
-  read.metadata().clear();
-  return py::cast(std::move(document));
-}
+#if defined(ZRX_PYTHON_TOOL)
+using ReadFormat = zrxtool::FileFormat;
+ReadFormat detectAny(zr::VirtualFile* file) { return zrxtool::detectFileFormat(file); }
+#else
+using ReadFormat = zrX::Format;
+ReadFormat detectAny(zr::VirtualFile* file) { return zrX::detectFormat(file); }
+#endif
 
 py::object readFile(zr::VirtualFile* file, py::handle path, bool link) {
-  zrX::Document read;
-  zrX::ReadStatus status = zrX::ReadStatus::Ok;
+  LoanDocument read;
+  bool ok = false;
   std::vector<LogCapture::Line> lines;
   {
     py::gil_scoped_release unlocked;
     LogCapture capture;
+    const ReadFormat format = detectAny(file);
+#if defined(ZRX_PYTHON_TOOL)
+    if (format == zrxtool::FileFormat::Unknown) {
+      zr::Log::error(zr::Say("'%s' is neither a ZRT, a ZRB nor a JSON document.\n")
+                     << zr::messageText(file->path().toStdString()));
+    } else {
+      ok = zrxtool::readDocumentFile(file, format, read, link);
+    }
+#else
     zrX::ReadOptions options;
     options.link = link;
-    status = zrX::readDocument(file, zrX::detectFormat(file), read, options);
+    ok = zrX::readDocument(file, format, read, options) == zrX::ReadStatus::Ok;
+#endif
     lines = capture.lines();
   }
   std::vector<std::string> errors, warnings;
   for (const LogCapture::Line& line : lines)
     (line.level == zr::Log::Level::Error ? errors : warnings).push_back(line.text);
-  if (status != zrX::ReadStatus::Ok) {
+  if (!ok) {
     if (errors.empty()) errors.push_back("the document could not be read");
     errors.insert(errors.end(), warnings.begin(), warnings.end());
     raiseDetailed(gParseError, prefix(path), path, errors);
@@ -165,78 +140,119 @@ std::vector<zr::ref<zrX::ZRXStructure>> topLevel(const Document& document) {
   return out;
 }
 
-// The nodes of a Python document lent to a library document for one write, and taken back.
-class Loan {
- public:
-  explicit Loan(const Document& document) {
-    mDocument.structures() = topLevel(document);
-    std::vector<std::pair<py::object, py::object>> entries;
-    for (py::handle item : py::iter(document.metadata.attr("items")())) {
-      py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
-      entries.emplace_back(pair[0], pair[1]);
-    }
-    for (const auto& [key, value] : entries)
-      mDocument.metadata()[textFromPython(key, "a metadata key")] = fromPython(value);
-  }
-  ~Loan() {
-    // Taken back: the tree stays whole for the Python objects that hold it.
-    mDocument.structures().clear();
-    mDocument.metadata().clear();
-  }
-  Loan(const Loan&) = delete;
-  Loan& operator=(const Loan&) = delete;
+enum class WriteFormat { ZRT, ZRB, JSON };
 
-  const zrX::Document& document() const { return mDocument; }
-
- private:
-  zrX::Document mDocument;
-};
-
-zrX::Format formatFromPython(py::handle format, const std::string& path, bool fromPath) {
+WriteFormat formatFromPython(py::handle format, const std::string& path, bool fromPath) {
+  const char* wanted =
+#if defined(ZRX_PYTHON_TOOL)
+      "'zrt', 'zrb' or 'json'";
+#else
+      "'zrt' or 'zrb'";
+#endif
   if (format.is_none()) {
-    const zrX::Format byExtension =
-        fromPath ? zrX::formatFromExtension(path) : zrX::Format::Unknown;
-    if (byExtension == zrX::Format::Unknown)
-      throw py::value_error(fromPath ? "cannot tell the format from the file name; pass "
-                                       "format='zrt' or format='zrb'"
-                                     : "pass format='zrt' or format='zrb'");
-    return byExtension;
+    if (fromPath) {
+      if (zrX::formatFromExtension(path) == zrX::Format::ZRT) return WriteFormat::ZRT;
+      if (zrX::formatFromExtension(path) == zrX::Format::ZRB) return WriteFormat::ZRB;
+#if defined(ZRX_PYTHON_TOOL)
+      if (zrxtool::formatFromExtension(path) == zrxtool::FileFormat::JSON) return WriteFormat::JSON;
+#endif
+    }
+    throw py::value_error(fromPath ? std::string("cannot tell the format from the file name; "
+                                                 "pass format=") +
+                                         wanted
+                                   : std::string("pass format=") + wanted);
   }
   std::string name = textFromPython(format, "format");
   for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  if (name == "zrt") return zrX::Format::ZRT;
-  if (name == "zrb") return zrX::Format::ZRB;
-  throw py::value_error("format must be 'zrt' or 'zrb', not " +
+  if (name == "zrt") return WriteFormat::ZRT;
+  if (name == "zrb") return WriteFormat::ZRB;
+#if defined(ZRX_PYTHON_TOOL)
+  if (name == "json") return WriteFormat::JSON;
+#endif
+  throw py::value_error(std::string("format must be ") + wanted + ", not " +
                         py::repr(format).cast<std::string>());
 }
 
+const char* formatText(WriteFormat format) {
+  return format == WriteFormat::ZRT ? "ZRT" : format == WriteFormat::ZRB ? "ZRB" : "JSON";
+}
+
+// A refusal in words for Python: "cannot write ZRT: " and the library's message without the name
+// of the class that wrote it ("VisitorExportToZRT: ").
+std::string refusalText(WriteFormat format, const std::string& message) {
+  size_t start = 0;
+  const size_t colon = message.find(": ");
+  if (colon != std::string::npos && message.compare(0, 7, "Visitor") == 0) start = colon + 2;
+  return std::string("cannot write ") + formatText(format) + ": " + message.substr(start);
+}
+
 // Writes the Python document into `file`, raising what a failed write means.
-void writeFile(zr::VirtualFile* file, zrX::Format format, const Document& document, py::handle path,
+void writeFile(zr::VirtualFile* file, WriteFormat format, const Document& document, py::handle path,
                bool sixDecimals) {
-  Loan loan(document);
+  std::unique_ptr<Loan> loan;
+  {
+    WritePreparation preparing;  // other writes do not stop this one from lending its tree
+    loan = std::make_unique<Loan>(document);
+  }
   zrX::WriteResult result;
   std::vector<std::string> warnings;
   {
+    WriteInProgress busy;
+    py::gil_scoped_release unlocked;
     LogCapture capture;  // the walks warn about a list reached twice
     zrX::WriteOptions options;
     options.sixDecimalReals = sixDecimals;
-    result = zrX::writeDocument(file, format, loan.document(), options);
+#if defined(ZRX_PYTHON_TOOL)
+    const zrxtool::FileFormat target = format == WriteFormat::ZRT   ? zrxtool::FileFormat::ZRT
+                                       : format == WriteFormat::ZRB ? zrxtool::FileFormat::ZRB
+                                                                    : zrxtool::FileFormat::JSON;
+    if (target == zrxtool::FileFormat::JSON) {
+      // The JSON writer takes a tree read without linking, where no node stands twice: the tree
+      // goes through ZRB first, which writes a structure reached again as a reference.
+      zr::ref<zr::MemoryFile> binary = new zr::MemoryFile(zr::String("<ZRB>"));
+      result = zrX::writeDocument(binary.get(), zrX::Format::ZRB, loan->document());
+      if (result.ok()) {
+        zrxtool::ToolDocument unlinked;
+        if (zrxtool::readDocumentFile(binary.get(), zrxtool::FileFormat::ZRB, unlinked, false)) {
+          result = zrxtool::writeDocumentFile(file, target, unlinked);
+        } else {
+          result.status = zrX::WriteStatus::Refused;
+          result.message = "the document did not read back from ZRB";
+        }
+      }
+    } else {
+      result = zrxtool::writeDocumentFile(file, target, loan->document(), options);
+    }
+#else
+    result =
+        zrX::writeDocument(file, format == WriteFormat::ZRT ? zrX::Format::ZRT : zrX::Format::ZRB,
+                           loan->document(), options);
+#endif
     warnings = capture.texts(zr::Log::Level::Warning);
   }
+  loan.reset();
   if (result.status == zrX::WriteStatus::Refused) {
     warnings.insert(warnings.begin(), result.message);
-    raiseDetailed(gWriteRefused, prefix(path), path, warnings);
+    raiseDetailed(gWriteRefused, prefix(path) + refusalText(format, result.message), path,
+                  warnings);
   }
   if (result.status == zrX::WriteStatus::WriteError) {
+    if (result.systemError) raiseOSError(result.systemError, path);
     PyErr_SetObject(PyExc_OSError, textToPython(prefix(path) + result.message).ptr());
     throw py::error_already_set();
   }
   warn(path, warnings);
 }
 
-py::object formatToPython(zrX::Format format) {
+py::object formatToPython(ReadFormat format) {
+#if defined(ZRX_PYTHON_TOOL)
+  if (format == zrxtool::FileFormat::ZRT) return py::str("zrt");
+  if (format == zrxtool::FileFormat::ZRB) return py::str("zrb");
+  if (format == zrxtool::FileFormat::JSON) return py::str("json");
+#else
   if (format == zrX::Format::ZRT) return py::str("zrt");
   if (format == zrX::Format::ZRB) return py::str("zrb");
+#endif
   return py::none();
 }
 
@@ -248,29 +264,37 @@ py::dict dictOf(py::handle entries) {
   return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type))(entries);
 }
 
+std::string counted(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 void bindDocumentClass(py::module_& m) {
   py::class_<Document>(m, "Document", py::is_final(), R"(
 A ZRX document: `structures`, the top-level zrx.Structure objects in order, and `metadata`, the
 entries of its "<Metadata>" block as a dict. Both are plain Python containers of the caller's.)")
-      .def(py::init([](py::handle structures, py::handle metadata) {
+      .def(py::init([](py::object structures, py::object metadata) {
              auto document = std::make_unique<Document>();
              if (!structures.is_none()) document->structures = listOf(structures);
              if (!metadata.is_none()) document->metadata = dictOf(metadata);
              return document;
            }),
            py::arg("structures") = py::none(), py::arg("metadata") = py::none())
-      .def_property("structures", method(+[](const Document& d) { return d.structures; }),
-                    method(+[](Document& d, py::handle value) {
-                      d.structures = PyList_Check(value.ptr())
-                                         ? py::reinterpret_borrow<py::list>(value)
-                                         : listOf(value);
-                    }))
-      .def_property("metadata", method(+[](const Document& d) { return d.metadata; }),
-                    method(+[](Document& d, py::handle value) {
-                      d.metadata = PyDict_Check(value.ptr())
-                                       ? py::reinterpret_borrow<py::dict>(value)
-                                       : dictOf(value);
-                    }))
+      .def_property(
+          "structures", method(+[](const Document& d) { return d.structures; }),
+          method(+[](Document& d, py::object value) {
+            d.structures =
+                PyList_Check(value.ptr()) ? py::reinterpret_borrow<py::list>(value) : listOf(value);
+          }),
+          "The top-level structures, in order: a plain list of zrx.Structure (the metadata block "
+          "is not among them).")
+      .def_property(
+          "metadata", method(+[](const Document& d) { return d.metadata; }),
+          method(+[](Document& d, py::object value) {
+            d.metadata =
+                PyDict_Check(value.ptr()) ? py::reinterpret_borrow<py::dict>(value) : dictOf(value);
+          }),
+          "The entries of the \"<Metadata>\" block: a plain dict of key and value (written in key "
+          "order).")
       .def_property_readonly(
           "version", method(+[](const Document& d) { return d.version; }),
           "The version its file's header named (0 for a document made in Python).")
@@ -284,12 +308,75 @@ entries of its "<Metadata>" block as a dict. Both are plain Python containers of
            }),
            "Every structure of the document, each once, in document order (without the metadata).")
       .def("__repr__", method(+[](const Document& d) {
-             return "<zrx.Document with " + std::to_string(py::len(d.structures)) +
-                    " structures and " + std::to_string(py::len(d.metadata)) + " metadata entries>";
+             return "<zrx.Document with " +
+                    counted(py::len(d.structures), "structure", "structures") + " and " +
+                    counted(py::len(d.metadata), "metadata entry", "metadata entries") + ">";
            }));
 }
 
 }  // namespace
+
+Document::~Document() {
+  // The tree's Python objects go first, so that their nodes are pending when the collector runs.
+  {
+    py::object structuresGone = std::move(structures);
+    py::object metadataGone = std::move(metadata);
+  }
+  collect();
+}
+
+Loan::Loan(const Document& document) {
+  mDocument.structures() = topLevel(document);
+  std::vector<std::pair<py::object, py::object>> entries;
+  for (py::handle item : py::iter(document.metadata.attr("items")())) {
+    py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+    entries.emplace_back(pair[0], pair[1]);
+  }
+  for (const auto& [key, value] : entries)
+    mDocument.metadata()[textFromPython(key, "a metadata key")] = fromPython(value);
+#if defined(ZRX_PYTHON_TOOL)
+  mDocument.setLinked(true);
+#endif
+}
+
+Loan::~Loan() {
+  mDocument.structures().clear();
+  mDocument.metadata().clear();
+}
+
+PyObject* parseErrorType() { return gParseError; }
+
+void raiseDetailed(PyObject* type, const std::string& what, py::handle path,
+                   const std::vector<std::string>& messages) {
+  std::string text = what;
+  // A refusal's text says it all already; the rest of the messages follow it.
+  const size_t first = type == gWriteRefused ? 1 : 0;
+  for (size_t i = first; i < messages.size() && i < first + kQuotedMessages; ++i)
+    text += (i == 0 ? "" : "\n") + messages[i];
+  if (messages.size() > first + kQuotedMessages)
+    text += "\n(and " + std::to_string(messages.size() - first - kQuotedMessages) + " more)";
+  py::list all;
+  for (const std::string& m : messages) all.append(textToPython(m));
+  py::object exception = py::reinterpret_borrow<py::object>(type)(textToPython(text));
+  exception.attr("path") = path;
+  exception.attr("messages") = all;
+  PyErr_SetObject(type, exception.ptr());
+  throw py::error_already_set();
+}
+
+py::object fromLibrary(zrX::Document& read) {
+  auto document = std::make_unique<Document>();
+  for (const zr::ref<zrX::ZRXStructure>& st : read.structures())
+    document->structures.append(py::cast(st.get(), py::return_value_policy::reference));
+  for (const auto& [key, value] : read.metadata())
+    document->metadata[textToPython(key)] = toPython(value);
+  document->version = read.version();
+  document->encoding = read.encoding();
+  // The Python objects hold the tree now: nothing is left for the library's document to break.
+  read.structures().clear();
+  read.metadata().clear();
+  return py::cast(std::move(document));
+}
 
 void bindDocuments(py::module_& m) {
   gError = PyErr_NewExceptionWithDoc("zrx.Error", "Base of the errors of zrx.", PyExc_Exception,
@@ -301,8 +388,9 @@ void bindDocuments(py::module_& m) {
       gError, nullptr);
   gWriteRefused = PyErr_NewExceptionWithDoc(
       "zrx.WriteRefused",
-      "A tree the chosen format cannot hold; the file was not touched. `messages` holds the "
-      "writer's message, `path` the file (None for bytes).",
+      "A tree the chosen format cannot hold; the file was not touched. The text says what and "
+      "where (\"/<Scene>/parts[0]/radius\", the zrx tool's path syntax); `messages` holds the "
+      "writer's own message and any warnings, `path` the file (None for bytes).",
       gError, nullptr);
   if (!gError || !gParseError || !gWriteRefused) throw py::error_already_set();
   m.attr("Error") = py::handle(gError);
@@ -313,19 +401,15 @@ void bindDocuments(py::module_& m) {
 
   m.def(
       "read",
-      [](py::handle path, bool link) {
+      [](py::object path, bool link) {
         const Path p = pathFromPython(path);
         zr::ref<zr::VirtualFile> file = openForReading(p);
         return readFile(file.get(), p.text, link);
       },
-      py::arg("path"), py::arg("link") = true, R"(
-Reads a ZRT or ZRB file (told apart by its first bytes) into a Document. With link=True every
-reference becomes the structure it names; with link=False references stay zrx.Ref values.
-Raises ParseError for a document that does not parse or link, OSError for a file that cannot be
-opened.)");
+      py::arg("path"), py::arg("link") = true);
   m.def(
       "read_bytes",
-      [](py::handle data, bool link) {
+      [](py::object data, bool link) {
         // A bytes object cannot change: the parser reads it in place, without a copy (the object
         // stays alive through the call). Any other buffer (a bytearray, say) could change while
         // the GIL is let go, so its bytes are copied once.
@@ -343,47 +427,43 @@ opened.)");
         zr::ref<zr::VirtualFile> file = new zr::MemoryFile(std::move(bytes), zr::String("<bytes>"));
         return readFile(file.get(), py::none(), link);
       },
-      py::arg("data"), py::arg("link") = true,
-      "Reads a document from a bytes-like object, as read() does from a file: bytes in place, "
-      "any other buffer copied once.");
+      py::arg("data"), py::arg("link") = true);
   m.def(
       "write",
-      [](py::handle document, py::handle path, py::handle format, bool sixDecimals) {
+      [](py::object document, py::object path, py::object format, bool sixDecimals) {
         const Document& d = objectOf<Document>(document);
         const Path p = pathFromPython(path);
-        const zrX::Format f = formatFromPython(format, p.bytes, true);
+        const WriteFormat f = formatFromPython(format, p.bytes, true);
         zr::ref<zr::VirtualFile> file = new zr::DiskFile(zr::String(p.bytes));
         writeFile(file.get(), f, d, p.text, sixDecimals);
       },
       py::arg("document"), py::arg("path"), py::arg("format") = py::none(), py::kw_only(),
-      py::arg("six_decimals") = false, R"(
-Writes a Document as ZRT or ZRB: `format` is 'zrt' or 'zrb', or taken from the file name's
-extension. A tree the format cannot hold raises WriteRefused and leaves the file as it was; a
-failed write raises OSError, also leaving the previous file in place. ZRT gives every finite real
-back exactly (six decimals where those say it exactly, else the shortest digits that do);
-six_decimals=True writes every real with six decimals ("%f"), losing what lies beyond.)");
+      py::arg("six_decimals") = false);
   m.def(
       "write_bytes",
-      [](py::handle document, py::handle format, bool sixDecimals) {
+      [](py::object document, py::object format, bool sixDecimals) {
         const Document& d = objectOf<Document>(document);
-        const zrX::Format f = formatFromPython(format, std::string(), false);
-        zr::ref<zr::MemoryFile> file = new zr::MemoryFile(zr::String("<bytes>"));
+        const WriteFormat f = formatFromPython(format, std::string(), false);
+        zr::ref<OutputFile> file = new OutputFile;
+        file->start();
         writeFile(file.get(), f, d, py::none(), sixDecimals);
-        const std::vector<uint8_t>& data = file->data();
-        return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
+        return file->bytes();
       },
-      py::arg("document"), py::arg("format"), py::kw_only(), py::arg("six_decimals") = false,
-      "The bytes write() would write, as bytes.");
+      py::arg("document"), py::arg("format"), py::kw_only(), py::arg("six_decimals") = false);
   m.def(
       "detect",
-      [](py::handle path) {
+      [](py::object path) {
         const Path p = pathFromPython(path);
         zr::ref<zr::VirtualFile> file = openForReading(p);
-        return formatToPython(zrX::detectFormat(file.get()));
+        return formatToPython(detectAny(file.get()));
       },
-      py::arg("path"),
-      "'zrt' or 'zrb' after a file's first bytes, None for anything else; OSError for a file that "
-      "cannot be opened.");
+      py::arg("path"));
+  m.def("detect_bytes", [](py::bytes data) {
+    zr::ref<zr::VirtualFile> file = new zr::MemoryView(
+        PyBytes_AS_STRING(data.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(data.ptr())),
+        zr::String("<bytes>"));
+    return formatToPython(detectAny(file.get()));
+  });
 }
 
 }  // namespace zrxpy

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "PointerSet.hpp"
+#include "WriteGate.hpp"
 
 namespace zrxpy {
 
@@ -90,7 +91,8 @@ void retire(zr::ref<zrX::ZRXTaggedValue> node) {
 
 void collect() {
   Collector& c = collector();
-  if (c.running || c.pending.empty()) return;
+  // A write in progress walks trees without the GIL: breaking cycles waits for a later turn.
+  if (c.running || c.pending.empty() || writesInProgress()) return;
   c.running = true;
   std::vector<zr::ref<zrX::ZRXTaggedValue>> roots;
   roots.swap(c.pending);

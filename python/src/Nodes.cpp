@@ -1,5 +1,6 @@
 #include "Nodes.hpp"
 
+#include "Equality.hpp"
 #include "PointerSet.hpp"
 #include "Values.hpp"
 
@@ -15,8 +16,17 @@ using zrX::ZRXValue;
 
 constexpr const char* kNoID = "#NULL";
 
+// A tag being set: None or '' for none, else one the text format can hold.
 std::string tagFromPython(py::handle tag) {
-  return tag.is_none() ? std::string() : textFromPython(tag, "a tag");
+  return tag.is_none() ? std::string() : nameFromPython(tag, zrX::NameKind::Tag);
+}
+
+std::string idFromPython(py::handle id) {
+  return id.is_none() ? std::string(kNoID) : nameFromPython(id, zrX::NameKind::ID);
+}
+
+std::string counted(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // Index of the first entry with `key`, or -1.
@@ -41,8 +51,8 @@ size_t position(py::ssize_t index, size_t size) {
   return static_cast<size_t>(index);
 }
 
-// Entries from (key, value) pairs, or from a dict's items.
-std::vector<ZRXStructure::KeyValue> entriesFromPython(py::handle entries) {
+// Entries from (key, value) pairs, or from a dict's items; the keys checked when `check`.
+std::vector<ZRXStructure::KeyValue> entriesFromPython(py::handle entries, bool check = true) {
   std::vector<ZRXStructure::KeyValue> out;
   if (entries.is_none()) return out;
   py::object items = PyDict_Check(entries.ptr()) ? entries.attr("items")()
@@ -52,7 +62,8 @@ std::vector<ZRXStructure::KeyValue> entriesFromPython(py::handle entries) {
       throw py::type_error("an entry is a (key, value) pair, not a " +
                            std::string(Py_TYPE(item.ptr())->tp_name));
     py::sequence pair = py::reinterpret_borrow<py::sequence>(item);
-    std::string key = textFromPython(pair[0], "a key");
+    std::string key =
+        check ? nameFromPython(pair[0], zrX::NameKind::Key) : textFromPython(pair[0], "a key");
     ZRXValue value = fromPython(pair[1]);
     out.emplace_back();
     out.back().setKey(std::move(key));
@@ -90,6 +101,7 @@ py::object structureGet(ZRXStructure& st, py::handle key, py::handle fallback) {
 void structureSet(ZRXStructure& st, py::handle key, py::handle object) {
   std::string k = textFromPython(key, "a key");
   py::ssize_t i = findKey(st, k);
+  if (i < 0) k = nameFromPython(key, zrX::NameKind::Key);  // a new entry: a new name
   ZRXValue replaced;
   if (i >= 0) replaced = st.value()[static_cast<size_t>(i)].value();
   ZRXValue value = fromPython(object, i >= 0 ? &replaced : nullptr);
@@ -125,7 +137,7 @@ brackets ("<Mesh>"); id is None when the structure has none.)")
       .def(py::init([](py::handle tag, py::handle entries, py::handle id) {
              std::vector<ZRXStructure::KeyValue> values = entriesFromPython(entries);
              const std::string t = tagFromPython(tag);
-             const std::string i = id.is_none() ? std::string(kNoID) : textFromPython(id, "an ID");
+             const std::string i = idFromPython(id);
              auto* st = new ZRXStructure(nullptr, 0);
              st->setTag(t);  // the whole tag, a NUL byte included
              st->setID(i);
@@ -139,9 +151,7 @@ brackets ("<Mesh>"); id is None when the structure has none.)")
                       if (st.uid() == kNoID) return py::none();
                       return textToPython(st.uid());
                     }),
-                    method(+[](ZRXStructure& st, py::handle id) {
-                      st.setID(id.is_none() ? std::string(kNoID) : textFromPython(id, "an ID"));
-                    }),
+                    method(+[](ZRXStructure& st, py::handle id) { st.setID(idFromPython(id)); }),
                     "The ID ('#name'), or None; a structure reached from two places needs one.")
       .def_property_readonly("line",
                              method(+[](const ZRXStructure& st) { return st.lineNumber(); }),
@@ -184,7 +194,7 @@ brackets ("<Mesh>"); id is None when the structure has none.)")
            }),
            "The keys in order, repeated ones included.")
       .def("append", method(+[](ZRXStructure& st, py::handle key, py::handle object) {
-             std::string k = textFromPython(key, "a key");
+             std::string k = nameFromPython(key, zrX::NameKind::Key);
              ZRXValue value = fromPython(object);
              st.value().emplace_back();
              st.value().back().setKey(std::move(k));
@@ -196,7 +206,24 @@ brackets ("<Mesh>"); id is None when the structure has none.)")
       .def("__repr__", method(+[](const ZRXStructure& st) {
              std::string text = "<zrx.Structure " + shortRepr(st.tag());
              if (st.uid() != kNoID) text += " id=" + shortRepr(st.uid());
-             return text + " with " + std::to_string(st.value().size()) + " entries>";
+             return text + " with " + counted(st.value().size(), "entry", "entries") + ">";
+           }))
+      .def("__eq__",
+           [](py::handle self, py::handle other) -> py::object {
+             if (Py_TYPE(other.ptr()) != Py_TYPE(self.ptr()))
+               return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             ZRXValue a, b;
+             a.setStructure(&objectOf<ZRXStructure>(self));
+             b.setStructure(&objectOf<ZRXStructure>(other));
+             return py::bool_(equalTrees(a, b));
+           })
+      .def("_restore",
+           method(+[](ZRXStructure& st, py::handle tag, py::handle id, py::handle entries) {
+             // Unpickling and copying: the names are put back as they were, unchecked.
+             std::vector<ZRXStructure::KeyValue> values = entriesFromPython(entries, false);
+             st.setTag(tag.is_none() ? std::string() : textFromPython(tag, "a tag"));
+             st.setID(id.is_none() ? std::string(kNoID) : textFromPython(id, "an ID"));
+             st.value() = std::move(values);
            }));
 }
 
@@ -281,7 +308,26 @@ extend, pop, del).)")
            "Every structure this list reaches, each once, in document order.")
       .def("__repr__", method(+[](const ZRXList& l) {
              return "<zrx.List " + shortRepr(l.tag()) + " with " +
-                    std::to_string(l.value().size()) + " items>";
+                    counted(l.value().size(), "item", "items") + ">";
+           }))
+      .def("__eq__",
+           [](py::handle self, py::handle other) -> py::object {
+             if (Py_TYPE(other.ptr()) != Py_TYPE(self.ptr()))
+               return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             ZRXValue a, b;
+             a.setList(&objectOf<ZRXList>(self));
+             b.setList(&objectOf<ZRXList>(other));
+             return py::bool_(equalTrees(a, b));
+           })
+      .def("_assign", method(+[](ZRXList& l, py::handle items) {
+             // Every element at once, converted before anything changes (slice assignment).
+             std::vector<ZRXValue> values = valuesFromPython(items);
+             l.value() = std::move(values);
+           }))
+      .def("_restore", method(+[](ZRXList& l, py::handle tag, py::handle items) {
+             std::vector<ZRXValue> values = valuesFromPython(items);
+             l.setTag(tag.is_none() ? std::string() : textFromPython(tag, "a tag"));
+             l.value() = std::move(values);
            }));
 }
 
@@ -309,17 +355,34 @@ void bindRawText(py::module_& m) {
                              method(+[](const ZRXRawtextBlock& b) { return b.lineNumber(); }))
       .def("__repr__", method(+[](const ZRXRawtextBlock& b) {
              return "<zrx.RawText " + shortRepr(b.tag()) + " of " +
-                    std::to_string(b.value().size()) + " bytes>";
+                    counted(b.value().size(), "byte", "bytes") + ">";
+           }))
+      .def("__eq__",
+           [](py::handle self, py::handle other) -> py::object {
+             if (Py_TYPE(other.ptr()) != Py_TYPE(self.ptr()))
+               return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             const ZRXRawtextBlock& a = objectOf<ZRXRawtextBlock>(self);
+             const ZRXRawtextBlock& b = objectOf<ZRXRawtextBlock>(other);
+             return py::bool_(a.tag() == b.tag() && a.value() == b.value());
+           })
+      .def("_restore", method(+[](ZRXRawtextBlock& b, py::handle tag, py::handle text) {
+             b.setTag(tag.is_none() ? std::string() : textFromPython(tag, "a tag"));
+             b.setValue(textFromPython(text, "a raw text"));
            }));
 }
 
 // Identifier and Ref: small value types, equal when their texts are.
 template <class T, std::string T::*text>
-void bindTextType(py::module_& m, const char* name, const char* attribute, const char* what,
+void bindTextType(py::module_& m, const char* name, const char* attribute, zrX::NameKind kind,
                   const char* doc) {
   py::class_<T>(m, name, py::is_final(), doc)
-      .def(py::init([what](py::handle value) { return T{textFromPython(value, what)}; }),
+      .def(py::init([kind](py::handle value) { return T{nameFromPython(value, kind)}; }),
            py::arg(attribute))
+      .def(py::pickle([](const T& v) { return py::make_tuple(py::bytes(v.*text)); },
+                      [](const py::tuple& state) {
+                        // Put back as it was, unchecked (a name read from a file stays itself).
+                        return T{textFromPython(state[0], "a name")};
+                      }))
       .def_property_readonly(attribute, method(+[](const T& v) { return textToPython(v.*text); }))
       .def("__eq__",
            [](py::handle self, py::handle other) -> py::object {
@@ -381,10 +444,10 @@ void bindNodes(py::module_& module) {
   bindList(module);
   bindRawText(module);
   bindTextType<Identifier, &Identifier::name>(
-      module, "Identifier", "name", "an identifier",
+      module, "Identifier", "name", zrX::NameKind::Identifier,
       "An identifier value (a bare word such as Opaque), not a string.");
   bindTextType<Reference, &Reference::id>(
-      module, "Ref", "id", "an ID",
+      module, "Ref", "id", zrX::NameKind::ID,
       "An ID value ('#name'): a reference that was not linked to a structure, such as those in "
       "the metadata or in a document read with link=False.");
 }

@@ -4,6 +4,8 @@
 // its methods uninitialised memory for it. So every method of every class of the module is bound
 // through method(), which reaches the object through objectOf(): that refuses an object of
 // another class, or one never initialised, with TypeError. Conversions reach objects the same way.
+// Reaching a node (a Structure, List or RawText) first waits for the writes in progress
+// (WriteGate.hpp).
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -13,6 +15,9 @@
 #include <typeinfo>
 #include <utility>
 
+#include "WriteGate.hpp"
+#include "zrX/Value.hpp"
+
 namespace zrxpy {
 
 namespace py = pybind11;
@@ -21,6 +26,7 @@ namespace py = pybind11;
 // it is that class exactly); TypeError otherwise.
 template <class T>
 T& objectOf(py::handle object) {
+  if constexpr (std::is_base_of_v<zrX::ZRXTaggedValue, T>) waitForWrites();
   // Looked up once found: the classes are bound when the module is imported, and stay.
   static const py::detail::type_info* found = nullptr;
   if (!found) found = py::detail::get_type_info(typeid(T));

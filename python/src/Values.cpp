@@ -7,6 +7,7 @@
 #include "Holder.hpp"
 #include "Nodes.hpp"
 #include "Objects.hpp"
+#include "WriteGate.hpp"
 
 namespace zrxpy {
 
@@ -206,6 +207,19 @@ std::string textFromPython(py::handle object, const char* what) {
   throw py::type_error(std::string(what) + " must be str or bytes, not " + Py_TYPE(o)->tp_name);
 }
 
+std::string nameFromPython(py::handle object, zrX::NameKind kind) {
+  const char* what = kind == zrX::NameKind::Key   ? "a key"
+                     : kind == zrX::NameKind::Tag ? "a tag"
+                     : kind == zrX::NameKind::ID  ? "an ID"
+                                                  : "an identifier";
+  std::string text = textFromPython(object, what);
+  if (kind == zrX::NameKind::Tag && text.empty()) return text;
+  if (!zrX::textHoldsName(kind, text))
+    throw py::value_error(py::repr(object).cast<std::string>() + " is not a valid " +
+                          zrX::nameKindText(kind) + ": " + zrX::nameRule(kind));
+  return text;
+}
+
 py::object toPython(const zrX::ZRXValue& value) {
   switch (value.type()) {
     case zrX::ZRXValue::Bool:
@@ -242,15 +256,19 @@ zrX::ZRXValue fromPython(py::handle object, const zrX::ZRXValue* replaced) {
 
 py::object arrayTag(py::handle array) {
   if (!py::isinstance<py::array>(array)) throw py::type_error("array_tag() takes a numpy array");
+  waitForWrites();
   zrX::ZRXArray* node = baseNode(py::reinterpret_borrow<py::array>(array));
   if (!node) return py::none();
   return textToPython(node->tag());
 }
 
-py::object setArrayTag(py::handle array, py::handle tag) {
+py::object setArrayTag(py::handle array, py::handle tag, bool check) {
   if (!py::isinstance<py::array>(array))
     throw py::type_error("set_array_tag() takes a numpy array");
-  const std::string text = tag.is_none() ? std::string() : textFromPython(tag, "a tag");
+  const std::string text = tag.is_none() ? std::string()
+                           : check       ? nameFromPython(tag, zrX::NameKind::Tag)
+                                         : textFromPython(tag, "a tag");
+  waitForWrites();
   const py::array a = py::reinterpret_borrow<py::array>(array);
   if (zrX::ZRXArray* node = wholeViewNode(a)) {
     node->setTag(text);

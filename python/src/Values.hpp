@@ -54,6 +54,10 @@ struct Reference {
 py::str textToPython(const std::string& bytes);
 // A str or bytes object as bytes; anything else raises TypeError naming `what` ("a key").
 std::string textFromPython(py::handle object, const char* what);
+// A name of `kind` being set in a tree: textFromPython, then ValueError quoting the name when the
+// text format cannot hold it (zrX/FormatRules.hpp), so that every tree made in Python can be
+// written in both formats. For a tag, the empty text (no tag) passes.
+std::string nameFromPython(py::handle object, zrX::NameKind kind);
 
 // The Python object for `value`. Pass a copy of a value that lives in a tree: converting may run
 // Python code, which may change the tree.
@@ -69,6 +73,7 @@ zrX::ZRXValue fromPython(py::handle object, const zrX::ZRXValue* replaced = null
 py::object arrayTag(py::handle array);
 // An array viewing a node tagged `tag` with the elements of `array`: `array` itself, its node
 // retagged, when it is a whole view of a node; otherwise a view of a new node holding a copy.
-py::object setArrayTag(py::handle array, py::handle tag);
+// The tag is checked as any tag being set, unless `check` is false (unpickling).
+py::object setArrayTag(py::handle array, py::handle tag, bool check);
 
 }  // namespace zrxpy

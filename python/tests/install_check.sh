@@ -13,6 +13,8 @@ env -u LD_LIBRARY_PATH -u LD_PRELOAD PYTHONPATH="$work/prefix/$module_dir" PYTHO
   ZRX_PREFIX="$work/prefix" "$python" -c '
 import os, numpy, zrx
 assert zrx.__file__.startswith(os.environ["ZRX_PREFIX"]), zrx.__file__
+here = os.path.dirname(zrx.__file__)
+assert all(os.path.isfile(os.path.join(here, f)) for f in ("__init__.pyi", "py.typed")), here
 doc = zrx.Document([zrx.Structure("<A>", [("v", numpy.arange(3.0))])])
 back = zrx.read_bytes(zrx.write_bytes(doc, "zrb"))
 assert list(back.structures[0]["v"]) == [0.0, 1.0, 2.0]

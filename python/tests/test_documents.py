@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import zrx
-from conftest import scene
+from conftest import METADATA, scene
 
 HEADER = b"ZRX version=101 encoding=ascii\n"
 SCENE_ZRB = zrx.write_bytes(scene(), "zrb")
@@ -22,7 +22,7 @@ def test_a_document_goes_through_a_file_in_both_formats(tmp_path, scene_doc, fmt
 
     doc = zrx.read(str(path))
     assert (doc.version, doc.encoding) == (101, "ascii")
-    assert doc.metadata == {"Authoring_Tool": "tests", "ZR_Serializer_Version": 101}
+    assert doc.metadata == METADATA
     [root] = doc.structures
     assert (root.tag, root["name"], root["scale"], root["visible"]) == ("<Scene>", "demo", 1.5, True)
     assert root["blend"] == zrx.Identifier("Opaque")
@@ -55,7 +55,7 @@ def test_write_takes_the_format_from_the_argument_or_the_extension(tmp_path, sce
 def test_write_rejects_wrong_arguments_before_touching_anything(tmp_path, scene_doc):
     with pytest.raises(ValueError, match="cannot tell the format"):
         zrx.write(scene_doc, tmp_path / "a.txt")
-    with pytest.raises(ValueError, match="'zrt' or 'zrb', not 'xml'"):
+    with pytest.raises(ValueError, match="'zrt', 'zrb' or 'json', not 'xml'"):
         zrx.write(scene_doc, tmp_path / "a.zrt", format="xml")
     with pytest.raises(TypeError, match="zrx.Document"):
         zrx.write(scene_doc.structures[0], tmp_path / "a.zrt")
@@ -104,8 +104,8 @@ PARSE_ERRORS = [
     (HEADER + b"<A> { ID = #a } <B> { ID = #a }",
      ["ID '#a' used by '<B>' is already assigned to another node '<A>'!"]),
     (SCENE_ZRB[:40], ["Error parsing binary file at offset 40."]),
-    (b"plain text", ["'<bytes>' is neither a ZRT nor a ZRB document."]),
-    (b"", ["'<bytes>' is neither a ZRT nor a ZRB document."]),
+    (b"plain text", ["'<bytes>' is neither a ZRT, a ZRB nor a JSON document."]),
+    (b"", ["'<bytes>' is neither a ZRT, a ZRB nor a JSON document."]),
 ]
 
 
@@ -149,25 +149,36 @@ def test_without_linking_references_stay_ref_values():
     assert doc.metadata == {"owner": zrx.Ref("#a")}
 
 
+def read_back_changed(structure, old, new):
+    """`structure` written as ZRB with the bytes `old` changed to `new` (of the same length) and
+    read back: names that Python refuses to set, as a file from elsewhere may hold them."""
+    data = zrx.write_bytes(zrx.Document([structure]), "zrb")
+    assert data.count(old) == 1
+    return zrx.read_bytes(data.replace(old, new)).structures[0]
+
+
 def refused_trees():
     shared, listed, top = zrx.Structure("<S>"), zrx.List(), zrx.Structure("<T>")
     return [
         ("zrt", [zrx.Structure("<A>", [("x", float("nan"))])],
-         "VisitorExportToZRT: NaN in structure '<A>', key 'x'; the text format has no form for a "
-         "real that is not finite."),
+         "VisitorExportToZRT: NaN at /<A>/x; the text format has no form for a real that is not "
+         "finite."),
         ("zrt", [zrx.Structure("<A>", [("s", "a\0b")])],
-         "VisitorExportToZRT: string in structure '<A>', key 's' holds a NUL byte, which the text "
-         "format cannot carry."),
-        ("zrt", [zrx.Structure("Mesh")],
-         "VisitorExportToZRT: tag 'Mesh' at the top level is not a valid tag."),
-        ("zrt", [zrx.Structure("<A>", [("true", 1)])],
-         "VisitorExportToZRT: key 'true' in structure '<A>' is not a valid key."),
+         "VisitorExportToZRT: string at /<A>/s holds a NUL byte, which the text format cannot "
+         "carry."),
+        ("zrt", [read_back_changed(zrx.Structure("<Mesh>"), b"<Mesh>", b"(Mesh)")],
+         "VisitorExportToZRT: tag '(Mesh)' at /(Mesh) is not a valid tag (a tag is '<', then "
+         "letters, digits, '_' or ':', then '>')."),
+        ("zrt", [read_back_changed(zrx.Structure("<A>", [("trux", 1)]), b"trux", b"true")],
+         "VisitorExportToZRT: key 'true' at /<A>/true is not a valid key (a key is a letter or "
+         "'_', then letters, digits and '_'; not '_', 'true', 'false' or 'ID' in any letter "
+         "case)."),
         ("zrb", [zrx.Structure("<A>", [("a", shared), ("b", shared)])],
-         "VisitorIDCounter: structure '<S>' without an ID is reached a second time; only a "
-         "structure with an ID can be shared."),
-        ("zrb", [zrx.Structure("<A>", [("a", listed), ("b", listed)])],
-         "VisitorIDCounter: list untagged is reached a second time; a list can stand in one place "
-         "only."),
+         "VisitorIDCounter: structure '<S>' without an ID is reached a second time at /<A>/b; "
+         "only a structure with an ID can be shared."),
+        ("zrb", [zrx.Structure("<A>", [("a", zrx.List([1, listed])), ("b", listed)])],
+         "VisitorIDCounter: untagged list is reached a second time at /<A>/b; a list can stand "
+         "in one place only."),
         ("zrt", [top, top],
          "VisitorIDCounter: top-level structure '<T>' is reached before; it cannot stand at the top "
          "level again."),
@@ -181,11 +192,13 @@ def test_a_tree_the_format_cannot_hold_is_refused_and_the_file_kept(tmp_path, fm
     path.write_bytes(b"previous content")
     with pytest.raises(zrx.WriteRefused) as error:
         zrx.write(zrx.Document(structures), path)
+    # The library's own line in `messages`; the text says what and where, in Python's words.
     assert error.value.messages[0] == message
-    assert str(error.value).split("\n")[0] == f"{path}: {message}"
+    what = message.split(": ", 1)[1]
+    assert str(error.value).split("\n")[0] == f"{path}: cannot write {fmt.upper()}: {what}"
     assert path.read_bytes() == b"previous content"
     assert [p.name for p in tmp_path.iterdir()] == ["kept." + fmt]
-    with pytest.raises(zrx.WriteRefused, match="^" + re.escape(message)):
+    with pytest.raises(zrx.WriteRefused, match="^" + re.escape(f"cannot write {fmt.upper()}: {what}")):
         zrx.write_bytes(zrx.Document(structures), fmt)
 
 

@@ -55,7 +55,7 @@ def load_and_use(data):
 
 
 def test_the_fuzz_corpus_is_there():
-    assert {path.parent.name for path in CORPUS} == {"zrt", "zrb"}
+    assert {path.parent.name for path in CORPUS} == {"zrt", "zrb", "demo"}
 
 
 @pytest.mark.parametrize("path", CORPUS, ids=lambda p: p.name)

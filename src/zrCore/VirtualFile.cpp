@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -13,8 +14,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 #define ZR_DISKFILE_POSIX 1
 #endif
 
@@ -174,20 +173,39 @@ DiskFile::~DiskFile() {
   }
 }
 
+std::string systemErrorMessage(int error) {
+  char buffer[256] = {};
+  // The GNU strerror_r may return a static text instead of filling the buffer.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  return ::strerror_r(error, buffer, sizeof buffer);
+#else
+  if (::strerror_r(error, buffer, sizeof buffer) != 0) return "error " + std::to_string(error);
+  return buffer;
+#endif
+}
+
 bool DiskFile::open(EOpenMode mode) {
   if (isOpen()) close();
   mPosition = 0;
   mWriteFailed = false;
+  mLastError = 0;
   mTemporaryPath.clear();
   if (mode == ReadOnly) {
     mWriting = false;
     // fopen accepts a directory on some systems; reading one only fails later.
     std::error_code error;
-    if (std::filesystem::is_directory(path().toStdString(), error)) return false;
+    if (std::filesystem::is_directory(path().toStdString(), error)) {
+      mLastError = EISDIR;
+      return false;
+    }
+    errno = 0;
     mHandle = std::fopen(path().c_str(), "rb");
+    if (!mHandle) mLastError = errno;
     return mHandle != nullptr;
   }
+  errno = 0;
   mWriting = openForWriting();
+  if (!mWriting) mLastError = errno ? errno : EIO;
   return mWriting;
 }
 
@@ -253,11 +271,19 @@ bool DiskFile::commit() {
   const std::string target = path().toStdString();
 #if defined(ZR_DISKFILE_POSIX)
   const int fd = ::fileno(mHandle);
+  errno = 0;
   bool ok = !mWriteFailed && std::fflush(mHandle) == 0;
+  // The first failure's error number stays: a failed write's, else the flush's, the sync's or the
+  // rename's.
+  const auto noteError = [this](bool fine) {
+    if (!fine && mLastError == 0) mLastError = errno ? errno : EIO;
+    return fine;
+  };
+  noteError(ok);
   // Best effort, as before: some file systems (FAT) refuse modes they cannot store.
   struct stat previous;
   if (ok && ::stat(target.c_str(), &previous) == 0) ::fchmod(fd, previous.st_mode & 07777);
-  ok = ok && syncToDevice(fd);
+  ok = ok && noteError(syncToDevice(fd));
   std::string named = mTemporaryPath;
   if (ok && named.empty()) {
     // An unnamed file gets a fresh name first: linkat cannot replace an existing name. A kill
@@ -270,7 +296,8 @@ bool DiskFile::commit() {
     }
     if (!ok) named.clear();
   }
-  ok = ok && ::rename(named.c_str(), target.c_str()) == 0;
+  if (!ok) noteError(false);
+  ok = ok && noteError(::rename(named.c_str(), target.c_str()) == 0);
   // Once the data are on the device, a complaint of the final close changes nothing.
   std::fclose(mHandle);
   if (ok) {
@@ -307,8 +334,12 @@ int64_t DiskFile::read(void* data, int64_t count) {
 int64_t DiskFile::write(const void* data, int64_t count) {
   if (!mHandle || !mWriting) return 0;
   if (count <= 0) return 0;
+  errno = 0;
   const size_t put = std::fwrite(data, 1, static_cast<size_t>(count), mHandle);
-  if (put != static_cast<size_t>(count)) mWriteFailed = true;
+  if (put != static_cast<size_t>(count)) {
+    mWriteFailed = true;
+    mLastError = errno ? errno : EIO;
+  }
   mPosition += static_cast<int64_t>(put);
   return static_cast<int64_t>(put);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "zrCore/Export.hpp"
@@ -50,6 +51,10 @@ class ZRCORE_API VirtualFile : public Object {
   const String& path() const { return mPath; }
   void setPath(const String& path) { mPath = path; }
 
+  // The system's error number (errno) of the last open, write or commit that failed, so that a
+  // caller can say why; 0 when none failed or the file has no such number.
+  virtual int lastError() const { return 0; }
+
   // Typed readers: read `count` values into `data`; `littleEndian` says the file's byte order.
   // Each returns the number of bytes read (count times the width when all arrived; 0 for a count
   // whose byte size does not fit in 64 bits).
@@ -90,6 +95,9 @@ class ZRCORE_API VirtualFile : public Object {
 // document). Where unnamed files are not available (other systems, file systems that refuse them,
 // no /proc) the temporary is that named file from the start, and a process killed while writing
 // leaves it behind; the previous document is intact either way.
+// The system's text for an error number ("No such file or directory"), safe from any thread.
+ZRCORE_API std::string systemErrorMessage(int error);
+
 class ZRCORE_API DiskFile : public VirtualFile {
   ZR_DECLARE_TYPE()
  public:
@@ -104,6 +112,7 @@ class ZRCORE_API DiskFile : public VirtualFile {
   int64_t write(const void* data, int64_t count) override;
   int64_t position() const override { return mPosition; }
   int64_t size() const override;
+  int lastError() const override { return mLastError; }
 
   // Whether later writes may use an unnamed temporary (on by default). Off, they take the named
   // fallback, as on a system without unnamed files; for tests of that path.
@@ -124,6 +133,7 @@ class ZRCORE_API DiskFile : public VirtualFile {
   bool mWriting = false;
   bool mWriteFailed = false;
   bool mUnnamedAllowed = true;
+  int mLastError = 0;
   int64_t mPosition = 0;
   std::string mTemporaryPath;  // the named temporary; empty for an unnamed one
 };

@@ -10,8 +10,8 @@
 #include "zrCore/Log.hpp"
 #include "zrCore/String.hpp"
 #include "zrX/DeclaredSession.hpp"
+#include "zrX/FormatRules.hpp"
 #include "zrX/Registry.hpp"
-#include "zrX/VisitorExportToZRT.hpp"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define ZRX_COLD __attribute__((noinline, cold))
@@ -167,19 +167,9 @@ bool isWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// Why `key` cannot be the key of an entry in both formats, or "".
-std::string whyNotKey(std::string_view key) {
-  if (zrt::isValidKey(key)) return "";
-  if (key.empty()) return "an empty key cannot stand in a text document";
-  if (key == "true" || key == "false") return "'true' and 'false' are the text format's booleans";
-  if (zrt::isIdentifierToken(key))
-    return "'ID' in any letter case opens a structure's ID member in the text format";
-  return "a key is a letter or '_' followed by letters, digits and '_' (and not '_' alone)";
-}
-
-std::string whyNotTag(std::string_view tag) {
-  if (zrt::isValidTag(tag)) return "";
-  return "a tag is '<', letters, digits, '_' or ':', and '>'";
+// Why `text` cannot stand as a name of `kind` in both formats (the text format's rules), or "".
+std::string whyNot(NameKind kind, std::string_view text) {
+  return textHoldsName(kind, text) ? std::string() : std::string(nameRule(kind));
 }
 
 }  // namespace
@@ -188,7 +178,7 @@ ClassData::ClassData(const char* tag, const zr::TypeInfo* type, const char* clas
     : mTag(tag ? tag : ""), mType(type), mClassName(className), mSerial(gNextSerial++) {
   if (mType && mTag.empty()) refuse("an object class needs a tag, such as \"<Entity>\"");
   if (!mTag.empty()) {
-    const std::string why = whyNotTag(mTag);
+    const std::string why = whyNot(NameKind::Tag, mTag);
     if (!why.empty()) refuse("its tag '" + zr::messageText(mTag) + "' cannot be written: " + why);
     mTagText = TextRef::adopt(SharedText::make(mTag));
   }
@@ -212,7 +202,7 @@ DeclaredField& ClassData::lastField(const char* what) {
 
 DeclaredField& ClassData::addField(const char* key, std::unique_ptr<DeclaredField> field) {
   ZR_CHECK(key);
-  const std::string why = whyNotKey(key);
+  const std::string why = whyNot(NameKind::Key, key);
   if (!why.empty()) refuse("the key '" + zr::messageText(key) + "' cannot be written: " + why);
   if (mFields.size() >= 256) refuse("a class declares at most 256 fields");
   bool inserted = false;
@@ -233,7 +223,7 @@ DeclaredField& ClassData::addField(const char* key, std::unique_ptr<DeclaredFiel
 void ClassData::addAlias(const char* alias) {
   ZR_CHECK(alias);
   DeclaredField& field = lastField(".alias()");
-  const std::string why = whyNotKey(alias);
+  const std::string why = whyNot(NameKind::Key, alias);
   if (!why.empty()) refuse("the alias '" + zr::messageText(alias) + "' cannot be read: " + why);
   bool inserted = false;
   const uint32_t number = mKeys.insert(alias, &inserted);
@@ -250,7 +240,7 @@ void ClassData::setOmitEmpty() { lastField(".omitEmpty()").mOmitEmpty = true; }
 void ClassData::setFieldTag(const char* tag) {
   ZR_CHECK(tag);
   DeclaredField& field = lastField(".tag()");
-  const std::string why = whyNotTag(tag);
+  const std::string why = whyNot(NameKind::Tag, tag);
   if (!why.empty()) refuse("the tag '" + zr::messageText(tag) + "' cannot be written: " + why);
   field.mTag = tag;
 }
@@ -258,9 +248,9 @@ void ClassData::setFieldTag(const char* tag) {
 void ClassData::setID(const char* prefix) {
   ZR_CHECK(prefix);
   const std::string_view text(prefix);
-  if (!std::all_of(text.begin(), text.end(), isWordChar))
+  if (!textHoldsName(NameKind::ID, "#" + std::string(text) + "id1"))
     refuse("the ID prefix '" + zr::messageText(text) +
-           "' cannot be written: IDs hold letters, digits and '_'");
+           "' cannot be written: " + nameRule(NameKind::ID));
   mHasID = true;
   mIDPrefix = prefix;
 }
@@ -286,10 +276,9 @@ void ClassData::addUpgrade(int from, Upgrade upgrade) {
 void ClassData::checkEnumNames(const std::vector<std::pair<int64_t, std::string>>& names,
                                const ClassData* declaring) {
   for (size_t i = 0; i < names.size(); ++i) {
-    if (!zrt::isValidIdentifier(names[i].second))
+    if (!textHoldsName(NameKind::Identifier, names[i].second))
       declaring->refuse("the enum name '" + zr::messageText(names[i].second) +
-                        "' cannot be written: a name is a letter or '_' followed by letters, "
-                        "digits and '_', and not 'true' or 'false'");
+                        "' cannot be written: " + nameRule(NameKind::Identifier));
     for (size_t j = 0; j < i; ++j) {
       if (names[j].second == names[i].second)
         declaring->refuse("the enum name '" + names[i].second + "' is given twice");

@@ -369,7 +369,10 @@ inline constexpr bool kIsNumber = std::is_arithmetic_v<T> && !std::is_same_v<T, 
 // What a field's extra argument says: an enum's names, a nested struct's declaration.
 struct Extra {
   const std::vector<std::pair<int64_t, std::string>>* enumNames = nullptr;
-  std::shared_ptr<const ClassData> nested;
+  // A nested struct's declaration: held by `nestedOwner`, except a struct's own declaration
+  // inside itself (a vector or optional of the struct), which would hold itself.
+  const ClassData* nested = nullptr;
+  std::shared_ptr<const ClassData> nestedOwner;
 };
 
 // "an integer from -128 to 127" for narrower integer types.
@@ -769,7 +772,7 @@ struct Codec<std::vector<V, A>, std::enable_if_t<!kIsNumber<V>>> {
 // A plain struct with a declaration of its own: a nested structure without an ID.
 template <class S>
 struct NestedCodec {
-  explicit NestedCodec(const Extra& extra) : cls(extra.nested) {}
+  explicit NestedCodec(const Extra& extra) : cls(extra.nested), owner(extra.nestedOwner) {}
   bool present(const S&) const { return true; }
   bool save(const S& v, ZRXValue& out, FieldContext& cx) const {
     return saveNested(*cls, &v, out, cx);
@@ -778,7 +781,8 @@ struct NestedCodec {
     return loadNested(*cls, &v, value, cx);
   }
   void expected(std::string& out) const { out += "a structure"; }
-  std::shared_ptr<const ClassData> cls;
+  const ClassData* cls;
+  std::shared_ptr<const ClassData> owner;
 };
 
 template <class S>
@@ -1099,7 +1103,8 @@ class Declare : public DeclaredClassBase {
   template <class V, class S, std::enable_if_t<!std::is_function_v<V>, int> = 0>
   Declare& field(const char* key, V T::*member, const Declare<S>& nested) {
     Extra extra;
-    extra.nested = nested.data();
+    extra.nested = nested.data().get();
+    if (nested.data() != mData) extra.nestedOwner = nested.data();
     return add(key, std::make_unique<declare_detail::MemberField<T, V>>(member, extra));
   }
   // A private member through a getter and a setter (member functions or callables taking the

@@ -33,6 +33,16 @@ class TopLevelCounter : public VisitorIDCounter {
   }
 };
 
+// A WriteError saying `what`, with the system's reason when the file knows it.
+WriteResult writeError(zr::VirtualFile* file, const std::string& what) {
+  WriteResult result;
+  result.status = WriteStatus::WriteError;
+  result.systemError = file->lastError();
+  result.message = what;
+  if (result.systemError) result.message += ": " + zr::systemErrorMessage(result.systemError);
+  return result;
+}
+
 }  // namespace
 
 Format detectFormat(zr::VirtualFile* file) {
@@ -151,6 +161,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   IDCountMap ids;
   TopLevelCounter counter;
   counter.setMaxDepth(maxDepth);
+  counter.setTopLevel(&topLevel);
   counter.setIDSet(&ids);
   counter.recordFirstVisits();  // the writer follows this walk
   counter.deferIDCounting();
@@ -170,6 +181,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
     VisitorExportToZRT writer;
     writer.setMaxDepth(maxDepth);
     writer.setSixDecimalReals(options.sixDecimalReals);
+    writer.setTopLevel(&topLevel);
     writer.setIDSet(&ids);
     writer.followCounter(counter);
     // A tree that passed the counter's text rules goes straight into the file as it is written.
@@ -186,9 +198,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
       }
     }
     if (!file->open(zr::VirtualFile::WriteOnly)) {
-      result.status = WriteStatus::WriteError;
-      result.message = "cannot open '" + file->path().toStdString() + "' for writing";
-      return result;
+      return writeError(file, "cannot open '" + file->path().toStdString() + "' for writing");
     }
     if (streamed) {
       writer.streamTo(file, true);
@@ -203,34 +213,29 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
       }
     }
     if (!(streamed ? writer.finishStream() : writer.writeTo(file))) {
+      WriteResult failed = writeError(file, "short write");
       file->abandon();
-      result.status = WriteStatus::WriteError;
-      result.message = "short write";
-      return result;
+      return failed;
     }
-    if (!file->close()) {
-      result.status = WriteStatus::WriteError;
-      result.message = "the file could not be committed";
-    }
+    if (!file->close()) return writeError(file, "the file could not be committed");
     return result;
   }
 
   VisitorExportToZRB writer(file);  // opens the file for writing
   writer.setMaxDepth(maxDepth);
+  writer.setTopLevel(&topLevel);
   writer.setIDSet(&ids);
   writer.follow(&counter.firstVisits());
   writer.writeHeader();
   for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
   if (writer.failed()) {
-    file->abandon();
     result.status = writer.writeFailed() ? WriteStatus::WriteError : WriteStatus::Refused;
     result.message = writer.failure();
+    if (writer.writeFailed()) result.systemError = file->lastError();
+    file->abandon();
     return result;
   }
-  if (!file->close()) {
-    result.status = WriteStatus::WriteError;
-    result.message = "the file could not be committed";
-  }
+  if (!file->close()) return writeError(file, "the file could not be committed");
   return result;
 }
 

@@ -85,7 +85,11 @@ enum class WriteStatus {
 
 struct WriteResult {
   WriteStatus status = WriteStatus::Ok;
-  std::string message;  // what and where, for Refused; the failure, for WriteError
+  // What and where, for Refused (the place in the zrx tool's path syntax, "/<Scene>/parts[0]/x");
+  // the failure, for WriteError.
+  std::string message;
+  // For WriteError: the system's error number (errno) when the file knew it, else 0.
+  int systemError = 0;
   bool ok() const { return status == WriteStatus::Ok; }
 };
 

@@ -235,6 +235,7 @@ bool ParserZRT::parse() {
   for (;;) {
     const bool read = getToken();
     if (!read || mType == Token::TOKEN_EOF) {
+      if (!read && mTokenizer->endedInNumber()) logParseError();
       if (!read) abandonRead(nullptr);
       parseMetadata();
       return read;

@@ -49,6 +49,20 @@ struct ZRX_API DeclaredSessionDeleter {
   void operator()(DeclaredSession* session) const;
 };
 
+// How importValue treats the structure a value names.
+struct ImportRule {
+  // "#NULL" (a value that names no structure) is allowed and gives null; otherwise refused.
+  bool nullable = true;
+  // The importing object owns what the value names, alone: refused when another owner took it
+  // already (two owners), and when it is still being imported (it would own itself, through
+  // whatever it owns). A structure imported before through a shared reference may be owned.
+  bool owned = false;
+  // The importing object holds what the value names through a strong reference (zr::ref): an
+  // import that would close a cycle of such references among the imports under way is refused,
+  // since nothing would ever free it. Owned imports always hold.
+  bool holds = false;
+};
+
 class ZRX_API ZRXSerializer : public zr::Object {
   ZR_DECLARE_TYPE()
  public:
@@ -147,19 +161,7 @@ class ZRX_API ZRXSerializer : public zr::Object {
   zr::Object* getImportedStructure(const ZRXStructure* st) const;
   ZRXStructure* getExportedObject(const zr::Object* obj) const;
 
-  // How importValue treats the structure a value names.
-  struct ImportRule {
-    // "#NULL" (a value that names no structure) is allowed and gives null; otherwise refused.
-    bool nullable = true;
-    // The importing object owns what the value names, alone: refused when another owner took it
-    // already (two owners), and when it is still being imported (it would own itself, through
-    // whatever it owns). A structure imported before through a shared reference may be owned.
-    bool owned = false;
-    // The importing object holds what the value names through a strong reference (zr::ref): an
-    // import that would close a cycle of such references among the imports under way is refused,
-    // since nothing would ever free it. Owned imports always hold.
-    bool holds = false;
-  };
+  using ImportRule = zrX::ImportRule;
 
   // A typed import of one value of `in`'s entry `key` (they only name the place in messages):
   // the value must be a Structure naming a structure (or "#NULL", as `rule` allows), the object

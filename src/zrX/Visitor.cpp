@@ -38,7 +38,76 @@ bool Visitor::enterLevel(const char* who, const ZRXTaggedValue* node) {
     return false;
   }
   ++mDepth;
+  mEntered.push_back(node);
   return true;
+}
+
+namespace {
+
+// The entry or element of `node` whose value is `value` (by address), or whose value holds
+// `child`, as a path segment ("/key", "/key@2", "[3]"); empty when there is none.
+std::string segmentIn(const ZRXTaggedValue* node, const ZRXValue* value,
+                      const ZRXTaggedValue* child) {
+  const auto holds = [&](const ZRXValue& v) {
+    if (value) return &v == value;
+    return (v.type() == ZRXValue::Structure && v.getStructure() == child) ||
+           (v.type() == ZRXValue::List && v.getList() == child);
+  };
+  if (node->classType() == ZRXStructure::Type()) {
+    const auto& entries = static_cast<const ZRXStructure*>(node)->value();
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (!holds(entries[i].value())) continue;
+      const std::string& key = entries[i].key();
+      size_t earlier = 0;
+      for (size_t j = 0; j < i; ++j) earlier += entries[j].key() == key;
+      std::string segment = "/" + zr::messageText(key);
+      if (earlier > 0) segment += "@" + std::to_string(earlier + 1);
+      return segment;
+    }
+  } else if (node->classType() == ZRXList::Type()) {
+    const auto& elements = static_cast<const ZRXList*>(node)->value();
+    for (size_t i = 0; i < elements.size(); ++i)
+      if (holds(elements[i])) return "[" + std::to_string(i) + "]";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string Visitor::placePath(const ZRXValue* value) const {
+  if (mEntered.empty()) return "the top level";
+  std::vector<std::string> segments;
+  const ZRXTaggedValue* top = mEntered.front();
+  std::string first = "/" + zr::messageText(top->tag());
+  if (mTopLevel) {
+    // Numbered among the top-level structures outside the metadata, as the zrx tool does.
+    size_t same = 0, position = 0, index = 0;
+    for (const zr::ref<ZRXStructure>& structure : *mTopLevel) {
+      if (structure->tag() == "<Metadata>") continue;
+      if (structure.get() == top) position = index;
+      same += structure->tag() == top->tag();
+      ++index;
+    }
+    if (same > 1 && top->tag() != "<Metadata>") first += "[" + std::to_string(position) + "]";
+  }
+  segments.push_back(first);
+  for (size_t i = 1; i < mEntered.size(); ++i)
+    segments.push_back(segmentIn(mEntered[i - 1], nullptr, mEntered[i]));
+  if (value) {
+    std::string last = segmentIn(mEntered.back(), value, nullptr);
+    if (!last.empty()) segments.push_back(last);
+  }
+  // A deep place keeps its first and last segments.
+  constexpr size_t kHead = 8, kTail = 16;
+  std::string path;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    if (segments.size() > kHead + kTail && i == kHead) {
+      path += "/...";
+      i = segments.size() - kTail;
+    }
+    path += segments[i];
+  }
+  return path;
 }
 
 namespace {
@@ -47,6 +116,12 @@ bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 std::string describe(const ZRXTaggedValue* node) {
   return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";
+}
+
+// "structure '<T>'", or "untagged structure".
+std::string describe(const char* kind, const ZRXTaggedValue* node) {
+  return node->tag().empty() ? "untagged " + std::string(kind)
+                             : std::string(kind) + " '" + zr::messageText(node->tag()) + "'";
 }
 
 }  // namespace
@@ -80,9 +155,9 @@ void VisitorIDCounter::visitStructure(ZRXStructure* structure) {
     }
   } else if (isGuarded(structure)) {
     if (isVisitedIfShared(structure)) {
-      recordFailure("VisitorIDCounter: structure " + describe(structure) +
-                    " without an ID is reached a second time; only a structure with an ID can "
-                    "be shared.");
+      recordFailure("VisitorIDCounter: " + describe("structure", structure) +
+                    " without an ID is reached a second time at " + placePath(mPlaceValue) +
+                    "; only a structure with an ID can be shared.");
       return;
     }
     if (recording()) mRecordIDs.push_back(TextIndex::kNone);
@@ -110,9 +185,9 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
     if (!inserted) {
       ++mReach[number];
       if (!ownID) {
-        recordWalkFailure("VisitorIDCounter: structure " + describe(structure) +
-                          " without an ID is reached a second time; only a structure with an "
-                          "ID can be shared.");
+        recordWalkFailure("VisitorIDCounter: " + describe("structure", structure) +
+                          " without an ID is reached a second time at " + placePath(mPlaceValue) +
+                          "; only a structure with an ID can be shared.");
       }
       return;
     }
@@ -167,10 +242,10 @@ ZRX_NOINLINE void VisitorIDCounter::checkTextKeys(const ZRXStructure* structure)
 ZRX_NOINLINE void VisitorIDCounter::checkTextLeaf(const ZRXValue& value) {
   switch (value.type()) {
     case ZRXValue::Real:
-      if (!std::isfinite(value.getReal())) mTextRefused = true;
+      if (!textHoldsReal(value.getReal())) mTextRefused = true;
       break;
     case ZRXValue::String:
-      if (value.getString().find('\0') != std::string::npos) mTextRefused = true;
+      if (!textHoldsString(value.getString())) mTextRefused = true;
       break;
     case ZRXValue::Identifier:
       if (!zrt::isValidIdentifier(value.getIdentifier())) mTextRefused = true;
@@ -188,9 +263,7 @@ ZRX_NOINLINE void VisitorIDCounter::checkTextLeaf(const ZRXValue& value) {
     case ZRXValue::RawtextBlock: {
       const ZRXRawtextBlock* block = value.getRawtextBlock();
       checkTextNode(block, false);
-      const std::string& text = block->value();
-      if ((!text.empty() && text.back() == '\\') || text.find('\r') != std::string::npos)
-        mTextRefused = true;
+      if (!textHoldsRawtext(block->value())) mTextRefused = true;
       break;
     }
     case ZRXValue::ArrayInteger:
@@ -200,7 +273,7 @@ ZRX_NOINLINE void VisitorIDCounter::checkTextLeaf(const ZRXValue& value) {
       const ZRXArrayReal* array = value.getArrayReal();
       checkTextNode(array, false);
       for (const double element : array->value()) {
-        if (!std::isfinite(element)) {
+        if (!textHoldsReal(element)) {
           mTextRefused = true;
           break;
         }
@@ -293,8 +366,9 @@ void VisitorIDCounter::visitList(ZRXList* list) {
   if (isGuarded(list)) {
     if (isVisitedIfShared(list)) {
       zr::Log::warning("VisitorIDCounter: cycle detected on ZRXList.\n");
-      recordWalkFailure("VisitorIDCounter: list " + describe(list) +
-                        " is reached a second time; a list can stand in one place only.");
+      recordWalkFailure("VisitorIDCounter: " + describe("list", list) +
+                        " is reached a second time at " + placePath(mPlaceValue) +
+                        "; a list can stand in one place only.");
       return;
     }
     if (mDeferred) {
@@ -313,6 +387,7 @@ void VisitorIDCounter::visitList(ZRXList* list) {
 }
 
 void VisitorIDCounter::walkValue(const ZRXValue& value) {
+  mPlaceValue = &value;
   switch (value.type()) {
     case ZRXValue::Structure:
       if (ZRXStructure* child = value.getStructure()) child->acceptVisitor(this);

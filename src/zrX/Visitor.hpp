@@ -92,6 +92,18 @@ class ZRX_API Visitor : public zr::Object {
   int maxDepth() const { return mMaxDepth; }
   void setMaxDepth(int depth) { mMaxDepth = depth; }
 
+  // The top-level structures of the walk, for naming places: a top-level structure whose tag
+  // repeats among them (those tagged "<Metadata>" aside) is named with its position. Not owned;
+  // may be null.
+  void setTopLevel(const std::vector<zr::ref<ZRXStructure>>* topLevel) { mTopLevel = topLevel; }
+
+  // Where the walk stands, in the zrx tool's path syntax, for messages: "/<Scene>/parts[0]/radius".
+  // The path runs through the structures and lists the walk has entered and ends at `value` when
+  // that is an entry or element of the innermost one, else at the innermost node itself; a path
+  // of more than a few dozen segments is shortened in the middle. "the top level" outside every
+  // node.
+  std::string placePath(const ZRXValue* value) const;
+
  protected:
   // Keeps `message` unless a failure was recorded before.
   void recordFailure(const std::string& message);
@@ -101,7 +113,10 @@ class ZRX_API Visitor : public zr::Object {
   // Call on entering a structure or a list: false (and a recorded failure naming `who`) when the
   // node lies deeper than maxDepth(); pair every true answer with leaveLevel().
   bool enterLevel(const char* who, const ZRXTaggedValue* node);
-  void leaveLevel() { --mDepth; }
+  void leaveLevel() {
+    --mDepth;
+    mEntered.pop_back();
+  }
   // For walks that tell first visits apart by other means (the ID counter): adds a node that
   // isVisitedIfShared would have let through to the record.
   void noteFirstVisit(const void* node) {
@@ -114,9 +129,14 @@ class ZRX_API Visitor : public zr::Object {
   PointerIndex mVisitedObjects;
   int mDepth = 0;
   int mMaxDepth = kDefaultMaxDepth;
+  // The value being walked in the innermost node entered, kept by walks that name places.
+  const ZRXValue* mPlaceValue = nullptr;
 
  private:
   std::string mFailure;
+  // The structures and lists entered, outermost first (enterLevel and leaveLevel keep it).
+  std::vector<const ZRXTaggedValue*> mEntered;
+  const std::vector<zr::ref<ZRXStructure>>* mTopLevel = nullptr;
   bool mRecording = false;
   std::vector<const void*> mFirstVisits;
   const std::vector<const void*>* mFollowed = nullptr;

@@ -38,6 +38,11 @@ void storeLittleEndian64(uint8_t* out, uint64_t bits) {
   storeLittleEndian32(out + 4, static_cast<uint32_t>(bits >> 32));
 }
 
+// ": No such file or directory", or nothing without an error number.
+std::string errorSuffix(int error) {
+  return error ? ": " + zr::systemErrorMessage(error) : std::string();
+}
+
 bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 std::string describe(const ZRXTaggedValue* node) {
@@ -59,7 +64,7 @@ void VisitorExportToZRB::setOutputFile(zr::VirtualFile* file) {
   if (!file->open(zr::VirtualFile::WriteOnly)) {
     mWriteFailed = true;
     recordFailure("VisitorExportToZRB: cannot open '" + file->path().toStdString() +
-                  "' for writing");
+                  "' for writing" + errorSuffix(file->lastError()));
   }
 }
 
@@ -90,7 +95,8 @@ void VisitorExportToZRB::writeToFile(const void* data, size_t count) {
     recordFailure((zr::Say("VisitorExportToZRB: write error at offset %n")
                    << static_cast<long long>(mBytesWritten))
                       .str()
-                      .toStdString());
+                      .toStdString() +
+                  errorSuffix(mOutputFile->lastError()));
   }
 }
 
@@ -243,6 +249,7 @@ void VisitorExportToZRB::visitArray(ZRXArrayInteger* array) {
 }
 
 void VisitorExportToZRB::writeValue(const ZRXValue& value) {
+  mPlaceValue = &value;
   switch (value.type()) {
     case ZRXValue::Bool:
       writeByte(ChunkBool);
@@ -309,16 +316,16 @@ ZRX_COLD void VisitorExportToZRB::writeRepeatedStructure(ZRXStructure* structure
   }
   if (!hasOwnID(structure)) {
     recordFailure("VisitorExportToZRB: structure " + describe(structure) +
-                  " without an ID is reached a second time; only a structure with an ID can be "
-                  "shared.");
+                  " without an ID is reached a second time at " + placePath(mPlaceValue) +
+                  "; only a structure with an ID can be shared.");
   }
   writeIDValue(structure->uid());
 }
 
 ZRX_COLD void VisitorExportToZRB::writeRepeatedList(ZRXList* list) {
   zr::Log::warning("VisitorExportToZRB: cycle detected on ZRXList.\n");
-  recordFailure("VisitorExportToZRB: list " + describe(list) +
-                " is reached a second time; a list can stand in one place only.");
+  recordFailure("VisitorExportToZRB: list " + describe(list) + " is reached a second time at " +
+                placePath(mPlaceValue) + "; a list can stand in one place only.");
   writeEmptyList(list);
 }
 

@@ -14,45 +14,6 @@ namespace zrX {
 
 ZR_DEFINE_TYPE(VisitorExportToZRT, Visitor, "zrX::VisitorExportToZRT")
 
-// Lexical rules ----------------------------------------------------------------------------------
-
-namespace zrt {
-namespace {
-
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isWordChar(char c) { return isLetter(c) || isDigit(c) || c == '_'; }
-
-}  // namespace
-
-bool isIdentifierToken(std::string_view text) {
-  if (text.empty() || !(isLetter(text[0]) || text[0] == '_') || text == "_") return false;
-  return std::all_of(text.begin(), text.end(), isWordChar);
-}
-
-bool isValidIdentifier(std::string_view text) {
-  return isIdentifierToken(text) && text != "true" && text != "false";
-}
-
-bool isValidKey(std::string_view text) {
-  bool isIDMember =
-      text.size() == 2 && (text[0] == 'I' || text[0] == 'i') && (text[1] == 'D' || text[1] == 'd');
-  return isValidIdentifier(text) && !isIDMember;
-}
-
-bool isValidID(std::string_view text) {
-  if (text.empty() || text[0] != '#' || text == "#_") return false;
-  return std::all_of(text.begin() + 1, text.end(), isWordChar);
-}
-
-bool isValidTag(std::string_view text) {
-  if (text.size() < 2 || text.front() != '<' || text.back() != '>') return false;
-  return std::all_of(text.begin() + 1, text.end() - 1,
-                     [](char c) { return isWordChar(c) || c == ':'; });
-}
-
-}  // namespace zrt
-
 // Numbers ----------------------------------------------------------------------------------------
 //
 // formatReal (or formatFixed6 in the six-decimal mode) and formatInteger (NumberFormat.hpp) write
@@ -312,12 +273,7 @@ void VisitorExportToZRT::appendNumbers(const T* values, size_t count, char separ
   }
 }
 
-std::string VisitorExportToZRT::place() const {
-  if (!mPlaceStructure) return "at the top level";
-  std::string where = "in " + describe("structure", mPlaceStructure);
-  if (mPlaceKey) where += ", key " + quote(*mPlaceKey);
-  return where;
-}
+std::string VisitorExportToZRT::place() const { return "at " + placePath(mPlaceValue); }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::fail(const std::string& what) {
   recordFailure("VisitorExportToZRT: " + what + ".");
@@ -335,8 +291,9 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
-  if (!mChecked && !zrt::isValidTag(node->tag()))
-    fail("tag " + quote(node->tag()) + " " + place() + " is not a valid tag");
+  if (!mChecked && !textHoldsName(NameKind::Tag, node->tag()))
+    fail("tag " + quote(node->tag()) + " " + place() + " is not a valid tag (" +
+         nameRule(NameKind::Tag) + ")");
   put(node->tag());
 }
 
@@ -374,7 +331,6 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   put("{\n");
   ++mIndent;
   mPlaceStructure = structure;
-  mPlaceKey = nullptr;
 
   const std::string& id = structure->uid();
   if (!hasOwnID(structure)) return;
@@ -387,8 +343,8 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   } else if (!isIDReferenced(id)) {
     return;
   }
-  if (!mChecked && !zrt::isValidID(id))
-    fail("ID " + quote(id) + " " + place() + " is not a valid ID");
+  if (!mChecked && !textHoldsName(NameKind::ID, id))
+    fail("ID " + quote(id) + " " + place() + " is not a valid ID (" + nameRule(NameKind::ID) + ")");
   // A writer that follows the ID counter's walk writes a tree whose IDs the counter found unique.
   bool fresh = true;
   const uint32_t number = following() ? 0 : mWrittenIDs.insert(id, &fresh);
@@ -406,9 +362,9 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
   mPlaceKey = &key;
-  if (!mChecked && !zrt::isValidKey(key))
-    fail("key " + quote(key) + " in " + describe("structure", mPlaceStructure) +
-         " is not a valid key");
+  if (!mChecked && !textHoldsName(NameKind::Key, key))
+    fail("key " + quote(key) + " " + place() + " is not a valid key (" + nameRule(NameKind::Key) +
+         ")");
   writeIndent();
   put(key);
   put(" = ");
@@ -425,9 +381,9 @@ void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   const size_t record = guarded && following() ? lastFollowed() : kNotRecorded;
   if (!enterLevel("VisitorExportToZRT", structure)) return;
   const ZRXStructure* outerStructure = mPlaceStructure;
-  const std::string* outerKey = mPlaceKey;
   openStructure(structure, record);
   for (const ZRXStructure::KeyValue& entry : structure->value()) {
+    mPlaceValue = &entry.value();
     writeKey(entry.key());
     writeValue(entry.value());
   }
@@ -435,7 +391,6 @@ void VisitorExportToZRT::visitStructure(ZRXStructure* structure) {
   writeIndent();
   put("}\n");
   mPlaceStructure = outerStructure;
-  mPlaceKey = outerKey;
   leaveLevel();
 }
 
@@ -480,7 +435,10 @@ void VisitorExportToZRT::visitList(ZRXList* list) {
   }
   if (!enterLevel("VisitorExportToZRT", list)) return;
   if (openList(list)) {
-    for (const ZRXValue& element : list->value()) writeValue(element);
+    for (const ZRXValue& element : list->value()) {
+      mPlaceValue = &element;
+      writeValue(element);
+    }
     --mIndent;
     writeIndent();
     put("]\n");
@@ -491,12 +449,12 @@ void VisitorExportToZRT::visitList(ZRXList* list) {
 void VisitorExportToZRT::visitArray(ZRXArrayReal* array) {
   const std::vector<double>& values = array->value();
   auto bad = mChecked ? values.end() : std::find_if(values.begin(), values.end(), [](double v) {
-    return !std::isfinite(v);
+    return !textHoldsReal(v);
   });
   if (bad != values.end()) {
-    fail(describe("real array", array) + " " + place() + " holds " +
-         std::string(std::isnan(*bad) ? "NaN" : "an infinity") + " at index " +
-         std::to_string(bad - values.begin()) + "; the text format has no form for it");
+    fail(std::string(std::isnan(*bad) ? "NaN" : "an infinity") + " at " + placePath(mPlaceValue) +
+         "[" + std::to_string(bad - values.begin()) + "] in " + describe("real array", array) +
+         "; the text format has no form for a real that is not finite");
   }
   writeIndent();
   if (!array->tag().empty()) {
@@ -525,13 +483,14 @@ void VisitorExportToZRT::visitArray(ZRXArrayInteger* array) {
 
 void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
   const std::string& text = block->value();
-  if (!mChecked && !text.empty() && text.back() == '\\') {
-    fail(describe("raw text", block) + " " + place() +
-         " ends with a backslash, which would escape its closing '>}'");
-  }
-  if (!mChecked && text.find('\r') != std::string::npos) {
-    fail(describe("raw text", block) + " " + place() +
-         " holds a CR, which the reader would turn into a line end (LF)");
+  if (!mChecked && !textHoldsRawtext(text)) {
+    if (!text.empty() && text.back() == '\\') {
+      fail(describe("raw text", block) + " " + place() +
+           " ends with a backslash, which would escape its closing '>}'");
+    } else {
+      fail(describe("raw text", block) + " " + place() +
+           " holds a CR, which the reader would turn into a line end (LF)");
+    }
   }
   if (!block->tag().empty()) writeTag(block);
   put('\n');
@@ -550,8 +509,9 @@ void VisitorExportToZRT::writeIDValue(const std::string& id) {
     // The counter's rules hold: a valid ID naming a structure (or "#NULL").
   } else if (id.empty()) {
     fail("empty ID value " + place());
-  } else if (!zrt::isValidID(id)) {
-    fail("ID value " + quote(id) + " " + place() + " is not a valid ID");
+  } else if (!textHoldsName(NameKind::ID, id)) {
+    fail("ID value " + quote(id) + " " + place() + " is not a valid ID (" + nameRule(NameKind::ID) +
+         ")");
   } else if (mIDSet && id != "#NULL") {
     // The count holds this value itself; below 2 no structure carries the ID.
     const int32_t* found = mIDSet->find(id);
@@ -580,7 +540,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::Real: {
       const double number = value.getReal();
-      if (!mChecked && !std::isfinite(number)) {
+      if (!mChecked && !textHoldsReal(number)) {
         fail(std::string(std::isnan(number) ? "NaN" : "an infinity") + " " + place() +
              "; the text format has no form for a real that is not finite");
       }
@@ -594,7 +554,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::String: {
       const std::string& text = value.getString();
-      if (!mChecked && text.find('\0') != std::string::npos)
+      if (!mChecked && !textHoldsString(text))
         fail("string " + place() + " holds a NUL byte, which the text format cannot carry");
       writeIndent();
       put('"');
@@ -612,8 +572,9 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
         // A valid identifier, as the counter's rules found.
       } else if (text.empty()) {
         fail("empty identifier value " + place());
-      } else if (!zrt::isValidIdentifier(text)) {
-        fail("identifier value " + quote(text) + " " + place() + " is not a valid identifier");
+      } else if (!textHoldsName(NameKind::Identifier, text)) {
+        fail("identifier value " + quote(text) + " " + place() + " is not a valid identifier (" +
+             nameRule(NameKind::Identifier) + ")");
       }
       writeIndent();
       put(text);

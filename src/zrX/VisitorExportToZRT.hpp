@@ -46,28 +46,11 @@
 
 #include "zrCore/VirtualFile.hpp"
 #include "zrX/Export.hpp"
+#include "zrX/FormatRules.hpp"
 #include "zrX/Value.hpp"
 #include "zrX/Visitor.hpp"
 
 namespace zrX {
-
-// The lexical rules of ZRT names, for the writer and for anyone building trees that must save.
-namespace zrt {
-
-// "[A-Za-z_][A-Za-z0-9_]*", not "_": the tokenizer's identifier.
-ZRX_API bool isIdentifierToken(std::string_view text);
-// An identifier value: an identifier token other than "true" and "false" (the booleans).
-ZRX_API bool isValidIdentifier(std::string_view text);
-// A structure key: a valid identifier that is not "ID" in any letter case ("ID" opens the ID
-// member; "Id", "iD", "id" are refused by the reader).
-ZRX_API bool isValidKey(std::string_view text);
-// "#" followed by "[A-Za-z0-9_]*", not "#_". "#" alone is valid.
-ZRX_API bool isValidID(std::string_view text);
-// "<" followed by "[A-Za-z0-9_:]*" and ">". "<>" is valid. (A node without a tag has the empty
-// text, which is not a tag.)
-ZRX_API bool isValidTag(std::string_view text);
-
-}  // namespace zrt
 
 class ZRX_API VisitorExportToZRT : public Visitor {
   ZR_DECLARE_TYPE()
@@ -155,7 +138,7 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   void writeLeaf(const ZRXValue& value);
   void writeRawtextBlock(const ZRXRawtextBlock* block);
   void writeIDValue(const std::string& id);
-  // "in structure '<T>', key 'k'": where the walk stands, for failure messages.
+  // "at /<T>/k": where the walk stands, for failure messages.
   std::string place() const;
   void fail(const std::string& what);
 
@@ -202,9 +185,8 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   bool mSixDecimalReals = false;
   int32_t mIndent = 0;
   bool mSkipIndent = false;
-  // Where the walk stands, for messages: the innermost structure and its member being written.
+  // The innermost structure being written, for messages.
   const ZRXStructure* mPlaceStructure = nullptr;
-  const std::string* mPlaceKey = nullptr;
   // The structure each written ID member belongs to, to refuse one ID on two structures.
   TextIndex mWrittenIDs;
   std::vector<const ZRXStructure*> mWrittenOwners;  // by the number of the ID

@@ -205,6 +205,7 @@ bool ZRTTokenizer::getRawtextBlock(ZRTToken& token) {
 ZRTToken::EType ZRTTokenizer::next() {
   mInScratch = false;
   mExplicitView = false;
+  mEndedInNumber = false;
   const ZRTToken::EType type = mRawtextPending ? scanRawtextBlock() : scanToken();
   if (mInScratch) {
     mText = mScratch;
@@ -522,6 +523,7 @@ ZRTToken::EType ZRTTokenizer::scanNumber() {
     if (!peek(c)) {
       if (state == 0 || state == 2) return Token::TOKEN_INTEGER;
       if (state == 3 || state == 7) return Token::TOKEN_REAL;
+      mEndedInNumber = true;
       return Token::TOKEN_ERROR;  // an unfinished number; the parser reports it
     }
     const int next = numberStep(state, folded(c));

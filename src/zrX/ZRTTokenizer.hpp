@@ -144,6 +144,9 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   // in text() until the next call.
   ZRTToken::EType next();
   std::string_view text() const { return mText; }
+  // After TOKEN_ERROR: true when the input ended inside a number ("-", "1.", "2.5e+"), the one
+  // error the tokenizer leaves for its caller to report.
+  bool endedInNumber() const { return mEndedInNumber; }
   // After a number token of up to 19 digits without an exponent (true): its digits as one
   // integer, how many of them follow the point, and its sign. Lets the reader convert it without
   // reading the text again.
@@ -231,6 +234,7 @@ class ZRX_API ZRTTokenizer : public zr::BufferedStream<char, kZRTChunkSize> {
   bool mExplicitView = false;
 
   bool mSimpleNumber = false;
+  bool mEndedInNumber = false;
   bool mPlainIsReal = false;
   bool mNumberNegative = false;
   int mNumberScale = 0;

@@ -13,6 +13,7 @@
 #include "zrX/Declare.hpp"
 #include "zrX/Document.hpp"
 #include "zrX/Export.hpp"
+#include "zrX/FormatRules.hpp"
 #include "zrX/Parser.hpp"
 #include "zrX/ParserZRB.hpp"
 #include "zrX/ParserZRT.hpp"

@@ -37,6 +37,7 @@ const char* const kUsageText =
     "  zrx dump FILE                 print the document as ZRT text\n"
     "  zrx diff A B [OPTION]...      compare two documents: one line per difference\n"
     "  zrx help [COMMAND], zrx [COMMAND] --help\n"
+    "  zrx --version                 the version of the tool and its library\n"
     "\n"
     "Every command reads all three formats. The format of a file is told by its first bytes, not\n"
     "by its name (a JSON document starts with \"{\"). \"--\" ends the options. While standard\n"
@@ -388,9 +389,14 @@ int dump(const Arguments& args) {
   options.sixDecimalReals = args.sixDecimals;
   const zrX::WriteResult result =
       zrxtool::writeDocumentFile(output.get(), zrxtool::FileFormat::ZRT, document, options);
-  if (result.status == zrX::WriteStatus::Refused)
-    std::fprintf(stderr, "%s: cannot be written as ZRT: %s\n", files[0].c_str(),
-                 result.message.c_str());
+  if (result.status == zrX::WriteStatus::Refused) {
+    // What only the text writer refuses (a NaN, a NUL byte, a name outside its rules), the other
+    // formats hold.
+    const bool othersHoldIt = result.message.rfind("VisitorExportToZRT: ", 0) == 0;
+    std::fprintf(
+        stderr, "%s: cannot be written as ZRT: %s%s\n", files[0].c_str(), result.message.c_str(),
+        othersHoldIt ? " ZRB and JSON hold it: zrx convert FILE OUT --to json (or zrb)" : "");
+  }
   // A write that standard output refused is reported by main, once.
   return result.ok() ? kOk : kFailed;
 }
@@ -422,6 +428,10 @@ int run(int argc, char** argv) {
   if (argc < 2) return usageError("no command given");
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--version" && args.empty()) {
+    std::printf("zrx %s\n", ZRX_VERSION);
+    return kOk;
+  }
   if (command == "--help" || command == "-h" || command == "help") {
     if (args.empty()) {
       std::fputs(kUsageText, stdout);
