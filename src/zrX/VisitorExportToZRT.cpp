@@ -361,7 +361,6 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
-  mPlaceKey = &key;
   if (!mChecked && !textHoldsName(NameKind::Key, key))
     fail("key " + quote(key) + " " + place() + " is not a valid key (" + nameRule(NameKind::Key) +
          ")");
