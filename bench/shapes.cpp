@@ -13,6 +13,8 @@
 // file reused across runs. The first load of each format is checked against the original objects.
 #include "Shapes.hpp"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -47,24 +49,35 @@ double cpuMilliseconds() {
   return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// Page faults of this process so far: on machines where touching fresh memory is slow they
+// decide much of a load's time.
+double pageFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_minflt + usage.ru_majflt);
+}
+
 // Prints and returns the median time.
 double measure(const char* what, int runs, const std::function<void()>& body,
                const std::function<void()>& before = {}) {
-  std::vector<double> ms, cpu;
+  std::vector<double> ms, cpu, faults;
   for (int i = 0; i <= runs; ++i) {
     if (before) before();
     const auto t0 = std::chrono::steady_clock::now();
     const double c0 = cpuMilliseconds();
+    const double f0 = pageFaults();
     body();
+    const double f1 = pageFaults();
     const double c1 = cpuMilliseconds();
     const auto t1 = std::chrono::steady_clock::now();
     if (i > 0) {
       ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
       cpu.push_back(c1 - c0);
+      faults.push_back(f1 - f0);
     }
   }
-  std::printf("  %-36s %9.2f ms  (min %.2f, cpu %.2f)\n", what, median(ms),
-              *std::min_element(ms.begin(), ms.end()), median(cpu));
+  std::printf("  %-36s %9.2f ms  (min %.2f, cpu %.2f, page faults %.0f)\n", what, median(ms),
+              *std::min_element(ms.begin(), ms.end()), median(cpu), median(faults));
   std::fflush(stdout);
   return median(ms);
 }

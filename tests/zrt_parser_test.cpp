@@ -172,7 +172,7 @@ TEST(ParserZRT, ReadsTheWrittenLayoutAndLinks) {
   EXPECT_TRUE(parsed.fileClosed);
 
   ASSERT_TRUE(parsed.parser->link());
-  const std::vector<ZRXValue>& parts =
+  const ZRXList::Elements& parts =
       parsed.parser->structures()[0]->value()[5].value().getList()->value();
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[1].getStructure(), parts[0].getStructure());

@@ -73,7 +73,9 @@ struct Written {
 enum class Counts { Counted, NoMap };
 
 // Writes the top-level structures as the save does: one counter over all of them, then the writer
-// with the same map.
+// with the same map. With the counts of the tree itself, writeStructures writes the same tree too,
+// and must agree: the same text, which it writes straight into the file, or a refusal that leaves
+// the file as it was (the writer's message, unless the counter refuses the tree first).
 Written write(const Tops& tops, Counts counts = Counts::Counted,
               const IDCountMap* fixedMap = nullptr, int maxDepth = kDefaultMaxDepth,
               bool sixDecimals = false) {
@@ -91,7 +93,25 @@ Written write(const Tops& tops, Counts counts = Counts::Counted,
   }
   writer.writeHeader();
   for (const auto& top : tops) top->acceptVisitor(&writer);
-  return {writer.text(), writer.failure()};
+  Written written{writer.text(), writer.failure()};
+  if (!fixedMap && counts == Counts::Counted) {
+    zr::ref<zr::MemoryFile> file = new zr::MemoryFile(std::vector<uint8_t>{'o', 'l', 'd'});
+    WriteOptions options;
+    options.maxDepth = maxDepth;
+    options.sixDecimalReals = sixDecimals;
+    const WriteResult saved = writeStructures(file.get(), Format::ZRT, tops, options);
+    if (written.failure.empty()) {
+      EXPECT_TRUE(saved.ok()) << saved.message;
+      EXPECT_EQ(file->text(), written.text);
+    } else {
+      EXPECT_EQ(saved.status, WriteStatus::Refused);
+      if (saved.message.rfind("VisitorIDCounter: ", 0) != 0) {
+        EXPECT_EQ(saved.message, written.failure);
+      }
+      EXPECT_EQ(file->text(), "old");
+    }
+  }
+  return written;
 }
 
 // The text after the header, or a marker when the header is wrong.

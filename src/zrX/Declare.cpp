@@ -585,7 +585,7 @@ bool loadChildren(const ZRXValue& value, const zr::TypeInfo& type, void* owner, 
   rule.owned = true;
   rule.holds = true;
   FieldContext::Below below(cx, nullptr);
-  const std::vector<ZRXValue>& elements = list->value();
+  const ZRXList::Elements& elements = list->value();
   for (size_t i = 0; i < elements.size(); ++i) {
     below.at(i);
     zr::Object* child = DeclaredEngine::importValue(elements[i], type, rule, cx);

@@ -165,6 +165,7 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
   counter.setIDSet(&ids);
   counter.recordFirstVisits();  // the writer follows this walk
   counter.deferIDCounting();
+  if (format == Format::ZRT) counter.checkTextRules();
   for (const zr::ref<ZRXStructure>& structure : topLevel) {
     ZR_CHECK(structure);
     counter.countTopLevel(structure.get());
@@ -183,17 +184,35 @@ WriteResult writeStructures(zr::VirtualFile* file, Format format,
     writer.setTopLevel(&topLevel);
     writer.setIDSet(&ids);
     writer.followCounter(counter);
-    writer.writeHeader();
-    for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
-    if (writer.failed()) {
-      result.status = WriteStatus::Refused;
-      result.message = writer.failure();
-      return result;
+    // A tree that passed the counter's text rules goes straight into the file as it is written.
+    // Otherwise the writer builds the text in memory first: it refuses the tree, saying what and
+    // where, before the file is opened.
+    const bool streamed = !counter.textRefused();
+    if (!streamed) {
+      writer.writeHeader();
+      for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
+      if (writer.failed()) {
+        result.status = WriteStatus::Refused;
+        result.message = writer.failure();
+        return result;
+      }
     }
     if (!file->open(zr::VirtualFile::WriteOnly)) {
       return writeError(file, "cannot open '" + file->path().toStdString() + "' for writing");
     }
-    if (!writer.writeTo(file)) {
+    if (streamed) {
+      writer.streamTo(file, true);
+      writer.writeHeader();
+      for (const zr::ref<ZRXStructure>& structure : topLevel) structure->acceptVisitor(&writer);
+      if (writer.failed()) {
+        // The counter's rules missed what the writer refuses: nothing of it is kept.
+        file->abandon();
+        result.status = WriteStatus::Refused;
+        result.message = writer.failure();
+        return result;
+      }
+    }
+    if (!(streamed ? writer.finishStream() : writer.writeTo(file))) {
       WriteResult failed = writeError(file, "short write");
       file->abandon();
       return failed;

@@ -88,8 +88,6 @@ bool textHoldsName(NameKind kind, std::string_view text) {
 
 bool textHoldsString(std::string_view text) { return text.find('\0') == std::string_view::npos; }
 
-bool textHoldsReal(double value) { return std::isfinite(value); }
-
 bool textHoldsRawtext(std::string_view text) {
   return text.find('\r') == std::string_view::npos && (text.empty() || text.back() != '\\');
 }

@@ -10,6 +10,7 @@
 // Pure functions over their arguments; safe from any thread.
 #pragma once
 
+#include <cmath>
 #include <string_view>
 
 #include "zrX/Export.hpp"
@@ -28,8 +29,8 @@ ZRX_API const char* nameRule(NameKind kind);
 ZRX_API bool textHoldsName(NameKind kind, std::string_view text);
 // Whether ZRT can hold a string value: one without a NUL byte.
 ZRX_API bool textHoldsString(std::string_view text);
-// Whether ZRT can hold a real: a finite one.
-ZRX_API bool textHoldsReal(double value);
+// Whether ZRT can hold a real: a finite one. Inline: the writers ask it of every array element.
+inline bool textHoldsReal(double value) { return std::isfinite(value); }
 // Whether ZRT can hold a raw text block's text: one without a CR (the reader turns it into a line
 // end) that does not end with a backslash (which would escape the closing ">}").
 ZRX_API bool textHoldsRawtext(std::string_view text);

@@ -356,7 +356,7 @@ bool ParserZRB::readStructure(ZRXStructure* structure) {
   if (!readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 3)) return false;
-  std::vector<ZRXStructure::KeyValue>& entries = structure->value();
+  ZRXStructure::Entries& entries = structure->value();
   // Room for the announced entries, up to a bound: a count is only a claim until the entries
   // have arrived, and nested claims must not add up beyond the file.
   entries.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
@@ -382,7 +382,7 @@ bool ParserZRB::readList(ZRXList* list) {
   if (!readTag(list) || !readInteger(&count)) return false;
   if (count <= 0) return true;  // a negative count reads as empty
   if (!fits(count, 2)) return false;
-  std::vector<ZRXValue>& elements = list->value();
+  ZRXList::Elements& elements = list->value();
   elements.reserve(static_cast<size_t>(std::min<int64_t>(count, kReservedEntries)));
   for (int64_t i = 0; i < count; ++i) {
     if (elements.size() == elements.capacity()) elements.reserve(grownRoom(elements.size(), count));

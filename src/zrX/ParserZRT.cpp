@@ -295,7 +295,7 @@ namespace {
 template <class Item>
 class Gathering {
  public:
-  Gathering(std::deque<std::vector<Item>>& stacks, int depth, std::vector<Item>& node)
+  Gathering(std::deque<std::vector<Item>>& stacks, int depth, NodeVector<Item>& node)
       : mItems(level(stacks, depth)), mNode(node) {}
   // What a failed read gathered goes to the node too, so that dropping the failed document frees
   // it with any cycles its links made.
@@ -319,7 +319,7 @@ class Gathering {
   }
 
   std::vector<Item>& mItems;
-  std::vector<Item>& mNode;
+  NodeVector<Item>& mNode;
 };
 
 }  // namespace

@@ -307,10 +307,9 @@ void ZRXStructure::setID(std::string_view id) {
   }
 }
 
-// A node is its header and a few pointers: an empty structure read from a file costs 64 bytes of
-// the heap, an empty list 64.
-static_assert(sizeof(void*) != 8 || sizeof(ZRXStructure) <= 56, "ZRXStructure grew");
-static_assert(sizeof(void*) != 8 || sizeof(ZRXList) <= 48, "ZRXList grew");
+// A node is its header and a few pointers.
+static_assert(sizeof(void*) != 8 || sizeof(ZRXStructure) <= 48, "ZRXStructure grew");
+static_assert(sizeof(void*) != 8 || sizeof(ZRXList) <= 40, "ZRXList grew");
 static_assert(sizeof(void*) != 8 || sizeof(ZRXStructure::KeyValue) <= 24, "KeyValue grew");
 
 ZRXStructure& ZRXStructure::operator<<(const char* key) {

@@ -21,6 +21,7 @@
 
 #include "zrCore/Object.hpp"
 #include "zrX/Export.hpp"
+#include "zrX/NodeVector.hpp"
 #include "zrX/RuntimeType.hpp"
 #include "zrX/SharedText.hpp"
 
@@ -279,14 +280,22 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
   ZRXStructure(const char* tag, size_t capacity);
 
   const std::string& uid() const { return mID.text(kNullID); }
+  // Whether the structure carries an ID of its own: one that is neither "#NULL" nor empty.
+  bool hasID() const {
+    if (mID.isDefault()) return false;
+    const std::string& id = mID.text(kNullID);
+    return !id.empty() && !(id.size() == kNullID.size() && id == kNullID);
+  }
   // REQUIRES: `id` is not null.
   void setID(const char* id);
   void setID(const std::string& id);
   void setID(std::string_view id);
   void setID(TextRef id) { mID = std::move(id); }
 
-  std::vector<KeyValue>& value() { return mKeyValue; }
-  const std::vector<KeyValue>& value() const { return mKeyValue; }
+  // The entries in order (a NodeVector: a vector whose iterators are pointers).
+  using Entries = NodeVector<KeyValue>;
+  Entries& value() { return mKeyValue; }
+  const Entries& value() const { return mKeyValue; }
 
   // Appends an entry `key` = Integer 0; chain with a value: s << "count" << ZRXValue(3).
   ZRXStructure& operator<<(const char* key);
@@ -298,7 +307,7 @@ class ZRX_API ZRXStructure : public ZRXTaggedValue {
 
  private:
   TextRef mID;  // the default stands for "#NULL"
-  std::vector<KeyValue> mKeyValue;
+  Entries mKeyValue;
 };
 
 class ZRX_API ZRXList : public ZRXTaggedValue {
@@ -309,13 +318,15 @@ class ZRX_API ZRXList : public ZRXTaggedValue {
   // Reserves room for exactly `capacity` elements; `tag` may be null.
   ZRXList(const char* tag, size_t capacity);
 
-  std::vector<ZRXValue>& value() { return mValue; }
-  const std::vector<ZRXValue>& value() const { return mValue; }
+  // The elements in order (a NodeVector: a vector whose iterators are pointers).
+  using Elements = NodeVector<ZRXValue>;
+  Elements& value() { return mValue; }
+  const Elements& value() const { return mValue; }
 
   void acceptVisitor(Visitor* visitor) override;
 
  private:
-  std::vector<ZRXValue> mValue;
+  Elements mValue;
 };
 
 // A block of verbatim text.

@@ -1,9 +1,18 @@
 #include "zrX/Visitor.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
+#include "zrX/VisitorExportToZRT.hpp"
+
+// The text-rule checks stay out of the frames of the recursive walk.
+#if defined(__GNUC__) || defined(__clang__)
+#define ZRX_NOINLINE __attribute__((noinline))
+#else
+#define ZRX_NOINLINE
+#endif
 
 namespace zrX {
 
@@ -103,9 +112,7 @@ std::string Visitor::placePath(const ZRXValue* value) const {
 
 namespace {
 
-bool hasOwnID(const ZRXStructure* structure) {
-  return !structure->uid().empty() && structure->uid() != "#NULL";
-}
+bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 std::string describe(const ZRXTaggedValue* node) {
   return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";
@@ -188,7 +195,15 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
     noteFirstVisit(structure);
     mReach.push_back(1);
   }
-  if (ownID) mCarriers.emplace_back(structure, record);
+  if (ownID) {
+    const std::string& id = structure->uid();
+    mCarriers.push_back(
+        Carrier{structure, record, TextIndex::hash(id), !mTextRules || zrt::isValidID(id)});
+  }
+  if (mTextRules) {
+    checkTextNode(structure, mDepth == 0);
+    checkTextKeys(structure);
+  }
   if (!enterLevel("VisitorIDCounter", structure)) {
     noteWalkFailure();
     return;
@@ -197,14 +212,101 @@ void VisitorIDCounter::visitDeferred(ZRXStructure* structure) {
   leaveLevel();
 }
 
+bool VisitorIDCounter::passes(const TextRef& text, bool (*rule)(std::string_view)) {
+  const SharedText* shared = text.shared();
+  if (!shared) return rule(std::string_view());
+  Passed& slot =
+      mPassed[(reinterpret_cast<uintptr_t>(shared) >> 4) % (sizeof mPassed / sizeof mPassed[0])];
+  if (slot.text != shared || slot.rule != rule) {
+    slot.text = shared;
+    slot.rule = rule;
+    slot.passes = rule(shared->text());
+  }
+  return slot.passes;
+}
+
+ZRX_NOINLINE void VisitorIDCounter::checkTextNode(const ZRXTaggedValue* node, bool topLevel) {
+  if (node->tag().empty()) {
+    // Only a top-level structure needs a tag: the reader takes one before '{'.
+    if (topLevel) mTextRefused = true;
+    return;
+  }
+  if (!passes(node->tagText(), zrt::isValidTag)) mTextRefused = true;
+}
+
+ZRX_NOINLINE void VisitorIDCounter::checkTextKeys(const ZRXStructure* structure) {
+  for (const ZRXStructure::KeyValue& entry : structure->value())
+    if (!passes(entry.keyText(), zrt::isValidKey)) mTextRefused = true;
+}
+
+ZRX_NOINLINE void VisitorIDCounter::checkTextLeaf(const ZRXValue& value) {
+  switch (value.type()) {
+    case ZRXValue::Real:
+      if (!textHoldsReal(value.getReal())) mTextRefused = true;
+      break;
+    case ZRXValue::String:
+      if (!textHoldsString(value.getString())) mTextRefused = true;
+      break;
+    case ZRXValue::Identifier:
+      if (!zrt::isValidIdentifier(value.getIdentifier())) mTextRefused = true;
+      break;
+    case ZRXValue::ID: {
+      // Whether a structure carries it is known once the counts are complete.
+      const std::string& id = value.getID();
+      if (!zrt::isValidID(id)) {
+        mTextRefused = true;
+      } else if (id != kNullID) {
+        mIDValueNumbers.push_back(mIDSet->numberIfPresent(id));
+      }
+      break;
+    }
+    case ZRXValue::RawtextBlock: {
+      const ZRXRawtextBlock* block = value.getRawtextBlock();
+      checkTextNode(block, false);
+      if (!textHoldsRawtext(block->value())) mTextRefused = true;
+      break;
+    }
+    case ZRXValue::ArrayInteger:
+      checkTextNode(value.getArrayInteger(), false);
+      break;
+    case ZRXValue::ArrayReal: {
+      const ZRXArrayReal* array = value.getArrayReal();
+      checkTextNode(array, false);
+      for (const double element : array->value()) {
+        if (!textHoldsReal(element)) {
+          mTextRefused = true;
+          break;
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void VisitorIDCounter::checkTextIDs() {
+  // The IDs the writer writes: of a recorded structure counted twice, or of one reached once
+  // that ID values name.
+  for (const Carrier& carrier : mCarriers) {
+    if (carrier.validID) continue;
+    const bool written = carrier.record != SIZE_MAX
+                             ? mReferenced[carrier.record]
+                             : mIDValues > 0 && *mIDSet->find(carrier.structure->uid()) > 1;
+    if (written) mTextRefused = true;
+  }
+  // An ID value whose count holds only itself names no structure.
+  for (const uint32_t number : mIDValueNumbers)
+    if (mIDSet->countOf(number) < 2) mTextRefused = true;
+}
+
 void VisitorIDCounter::finish() {
   if (!mDeferred) return;
   // Duplicate IDs: sorted by hash, equal IDs stand together. The walk would have reported the
   // second carrier of an ID that it met first, naming the first carrier.
   std::vector<std::pair<uint64_t, size_t>> keys;
   keys.reserve(mCarriers.size());
-  for (size_t i = 0; i < mCarriers.size(); ++i)
-    keys.emplace_back(TextIndex::hash(mCarriers[i].first->uid()), i);
+  for (size_t i = 0; i < mCarriers.size(); ++i) keys.emplace_back(mCarriers[i].hash, i);
   std::sort(keys.begin(), keys.end());
   size_t duplicate = SIZE_MAX, owner = SIZE_MAX;
   for (size_t run = 0; run < keys.size();) {
@@ -216,7 +318,7 @@ void VisitorIDCounter::finish() {
       const size_t carrier = keys[i].second;
       if (carrier >= duplicate) continue;
       for (size_t j = run; j < i; ++j) {
-        if (mCarriers[keys[j].second].first->uid() == mCarriers[carrier].first->uid()) {
+        if (mCarriers[keys[j].second].structure->uid() == mCarriers[carrier].structure->uid()) {
           duplicate = carrier;
           owner = keys[j].second;  // the smallest place: runs are sorted by place too
           break;
@@ -226,8 +328,8 @@ void VisitorIDCounter::finish() {
     run = end;
   }
   if (duplicate != SIZE_MAX && duplicate < mFailureAt) {
-    const ZRXStructure* first = mCarriers[owner].first;
-    const ZRXStructure* second = mCarriers[duplicate].first;
+    const ZRXStructure* first = mCarriers[owner].structure;
+    const ZRXStructure* second = mCarriers[duplicate].structure;
     replaceFailure("VisitorIDCounter: structures " + describe(first) + " and " + describe(second) +
                    " carry the same ID '" + zr::messageText(second->uid()) +
                    "'; an ID can name one structure only.");
@@ -235,19 +337,21 @@ void VisitorIDCounter::finish() {
 
   // Which records need their ID written: reached twice, or named by an ID value.
   mReferenced.assign(mReach.size(), false);
-  for (const auto& [structure, record] : mCarriers) {
-    const uint32_t reach = record == SIZE_MAX ? 1 : mReach[record];
+  for (const Carrier& carrier : mCarriers) {
+    const uint32_t reach = carrier.record == SIZE_MAX ? 1 : mReach[carrier.record];
     if (mIDValues > 0) {
-      (*mIDSet)[structure->uid()] += static_cast<int32_t>(reach);
-    } else if (record != SIZE_MAX) {
-      mReferenced[record] = reach > 1;
+      (*mIDSet)[carrier.structure->uid()] += static_cast<int32_t>(reach);
+    } else if (carrier.record != SIZE_MAX) {
+      mReferenced[carrier.record] = reach > 1;
     }
   }
   if (mIDValues > 0) {
-    for (const auto& [structure, record] : mCarriers) {
-      if (record != SIZE_MAX) mReferenced[record] = *mIDSet->find(structure->uid()) > 1;
+    for (const Carrier& carrier : mCarriers) {
+      if (carrier.record != SIZE_MAX)
+        mReferenced[carrier.record] = *mIDSet->find(carrier.structure->uid()) > 1;
     }
   }
+  if (mTextRules) checkTextIDs();
 }
 
 bool VisitorIDCounter::wasReached(const ZRXStructure* structure) const {
@@ -273,6 +377,7 @@ void VisitorIDCounter::visitList(ZRXList* list) {
       mRecordIDs.push_back(TextIndex::kNone);
     }
   }
+  if (mTextRules) checkTextNode(list, false);
   if (!enterLevel("VisitorIDCounter", list)) {
     noteWalkFailure();
     return;
@@ -293,8 +398,13 @@ void VisitorIDCounter::walkValue(const ZRXValue& value) {
     case ZRXValue::ID:
       ++(*mIDSet)[value.getID()];
       ++mIDValues;
+      if (mTextRules) checkTextLeaf(value);
+      break;
+    case ZRXValue::Bool:
+    case ZRXValue::Integer:
       break;
     default:
+      if (mTextRules) checkTextLeaf(value);
       break;
   }
 }

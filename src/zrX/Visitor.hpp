@@ -180,6 +180,16 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // The number of ID values met.
   size_t idValues() const { return mIDValues; }
 
+  // For a deferred count that a text writer follows: the walk also looks for everything that
+  // writer refuses beyond the walk's own failures (VisitorExportToZRT lists them: a tag, key,
+  // identifier or written ID breaking the lexical rules, a real that is not finite, a string
+  // holding a NUL byte, a raw text it cannot carry, a top-level structure without a tag, an ID
+  // value naming no structure), so that a text save can go straight into its file once the walk
+  // and finish() pass. textRefused() says whether the tree holds any of them; which one comes
+  // first, and where, the writer tells when it walks the same tree.
+  void checkTextRules() { mTextRules = true; }
+  bool textRefused() const { return mTextRefused; }
+
   void visitStructure(ZRXStructure* structure) override;
   void visitList(ZRXList* list) override;
   void visitArray(ZRXArrayReal*) override {}
@@ -194,6 +204,15 @@ class ZRX_API VisitorIDCounter : public Visitor {
   void walkValue(const ZRXValue& value);
   void visitDeferred(ZRXStructure* structure);
   void noteWalkFailure();
+  // The text rules (checkTextRules): for a structure or list entered, for a value of any other
+  // kind, and for the written IDs and the ID values once the counts are complete.
+  void checkTextNode(const ZRXTaggedValue* node, bool topLevel);
+  void checkTextKeys(const ZRXStructure* structure);
+  void checkTextLeaf(const ZRXValue& value);
+  void checkTextIDs();
+  // Whether `text` (a tag or a key) passes `rule`, remembered per shared text: a tree holds few
+  // distinct tags and keys.
+  bool passes(const TextRef& text, bool (*rule)(std::string_view));
 
   IDCountMap* mIDSet = nullptr;
   // By the number of each ID in the map: the structure that carries it, to tell a shared
@@ -209,9 +228,25 @@ class ZRX_API VisitorIDCounter : public Visitor {
   // of the walk came among them, and which records need their ID written.
   bool mDeferred = false;
   std::vector<uint32_t> mReach;
-  std::vector<std::pair<const ZRXStructure*, size_t>> mCarriers;
+  struct Carrier {
+    const ZRXStructure* structure;
+    size_t record;  // its place in the record, or SIZE_MAX
+    uint64_t hash;  // of its ID (TextIndex::hash), taken while the walk has the ID at hand
+    bool validID;   // the ID passes the text rules (always true without them)
+  };
+  std::vector<Carrier> mCarriers;
   size_t mFailureAt = SIZE_MAX;
   std::vector<bool> mReferenced;
+
+  bool mTextRules = false;
+  bool mTextRefused = false;
+  std::vector<uint32_t> mIDValueNumbers;  // the map numbers of the ID values met (text rules)
+  struct Passed {
+    const SharedText* text = nullptr;
+    bool (*rule)(std::string_view) = nullptr;
+    bool passes = false;
+  };
+  Passed mPassed[64];
 };
 
 }  // namespace zrX

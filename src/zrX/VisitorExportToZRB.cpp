@@ -43,9 +43,7 @@ std::string errorSuffix(int error) {
   return error ? ": " + zr::systemErrorMessage(error) : std::string();
 }
 
-bool hasOwnID(const ZRXStructure* structure) {
-  return !structure->uid().empty() && structure->uid() != "#NULL";
-}
+bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 std::string describe(const ZRXTaggedValue* node) {
   return node->tag().empty() ? std::string("untagged") : "'" + zr::messageText(node->tag()) + "'";

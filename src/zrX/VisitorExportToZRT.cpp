@@ -109,9 +109,7 @@ std::string describe(const char* kind, const ZRXTaggedValue* node) {
                              : std::string(kind) + " " + quote(node->tag());
 }
 
-bool hasOwnID(const ZRXStructure* structure) {
-  return !structure->uid().empty() && structure->uid() != "#NULL";
-}
+bool hasOwnID(const ZRXStructure* structure) { return structure->hasID(); }
 
 }  // namespace
 
@@ -142,9 +140,42 @@ std::string VisitorExportToZRT::escapeRawtext(std::string_view text) {
 #endif
 
 void VisitorExportToZRT::writeHeader() {
-  mChunks.clear();
-  mCursor = mLimit = nullptr;
+  if (!mStream) {
+    mChunks.clear();
+    mCursor = mLimit = nullptr;
+  }
   put("ZRX version=" + std::to_string(kFormatVersion) + " encoding=ascii\n\n");
+}
+
+namespace {
+// The buffer of a streamed text: small enough to stay in the caches and to be taken from memory
+// the process has touched before, large enough that handing it over costs nothing to speak of.
+constexpr size_t kStreamBuffer = 64 * 1024;
+}  // namespace
+
+void VisitorExportToZRT::streamTo(zr::VirtualFile* file, bool checked) {
+  mStream = file;
+  mChecked = checked;
+  mStreamFailed = false;
+  mChunks.clear();
+  Chunk chunk;
+  chunk.size = kStreamBuffer;
+  chunk.bytes.reset(new char[chunk.size]);
+  mCursor = chunk.bytes.get();
+  mLimit = mCursor + chunk.size;
+  mChunks.push_back(std::move(chunk));
+}
+
+void VisitorExportToZRT::flushStream() {
+  char* const begin = mChunks.back().bytes.get();
+  const auto count = static_cast<int64_t>(mCursor - begin);
+  if (count > 0 && !mStreamFailed && mStream->write(begin, count) != count) mStreamFailed = true;
+  mCursor = begin;
+}
+
+bool VisitorExportToZRT::finishStream() {
+  if (mStream) flushStream();
+  return !mStreamFailed;
 }
 
 void VisitorExportToZRT::sealChunk() const {
@@ -153,14 +184,16 @@ void VisitorExportToZRT::sealChunk() const {
 }
 
 const std::string& VisitorExportToZRT::text() const {
-  sealChunk();
   mText.clear();
+  if (mStream) return mText;
+  sealChunk();
   mText.reserve(textSize());
   for (const Chunk& chunk : mChunks) mText.append(chunk.bytes.get(), chunk.used);
   return mText;
 }
 
 size_t VisitorExportToZRT::textSize() const {
+  if (mStream) return 0;
   sealChunk();
   size_t size = 0;
   for (const Chunk& chunk : mChunks) size += chunk.used;
@@ -168,6 +201,7 @@ size_t VisitorExportToZRT::textSize() const {
 }
 
 bool VisitorExportToZRT::writeTo(zr::VirtualFile* file) const {
+  if (mStream) return true;
   sealChunk();
   for (const Chunk& chunk : mChunks) {
     const auto count = static_cast<int64_t>(chunk.used);
@@ -177,6 +211,16 @@ bool VisitorExportToZRT::writeTo(zr::VirtualFile* file) const {
 }
 
 void VisitorExportToZRT::makeRoom(size_t count) {
+  if (mStream) {
+    flushStream();
+    if (count <= mChunks.back().size) return;
+    // One piece larger than the buffer (a long string or raw text): a buffer that holds it.
+    mChunks.back().bytes.reset(new char[count]);
+    mChunks.back().size = count;
+    mCursor = mChunks.back().bytes.get();
+    mLimit = mCursor + count;
+    return;
+  }
   // Chunks start small (a short document costs little) and grow to a mebibyte.
   constexpr size_t kFirstChunk = 4096;
   constexpr size_t kLargestChunk = 1 << 20;
@@ -247,7 +291,7 @@ ZRX_OUT_OF_LINE bool VisitorExportToZRT::isIDReferenced(const std::string& id) {
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeTag(const ZRXTaggedValue* node) {
-  if (!textHoldsName(NameKind::Tag, node->tag()))
+  if (!mChecked && !textHoldsName(NameKind::Tag, node->tag()))
     fail("tag " + quote(node->tag()) + " " + place() + " is not a valid tag (" +
          nameRule(NameKind::Tag) + ")");
   put(node->tag());
@@ -299,7 +343,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
   } else if (!isIDReferenced(id)) {
     return;
   }
-  if (!textHoldsName(NameKind::ID, id))
+  if (!mChecked && !textHoldsName(NameKind::ID, id))
     fail("ID " + quote(id) + " " + place() + " is not a valid ID (" + nameRule(NameKind::ID) + ")");
   // A writer that follows the ID counter's walk writes a tree whose IDs the counter found unique.
   bool fresh = true;
@@ -317,7 +361,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::openStructure(const ZRXStructure* struc
 }
 
 ZRX_OUT_OF_LINE void VisitorExportToZRT::writeKey(const std::string& key) {
-  if (!textHoldsName(NameKind::Key, key))
+  if (!mChecked && !textHoldsName(NameKind::Key, key))
     fail("key " + quote(key) + " " + place() + " is not a valid key (" + nameRule(NameKind::Key) +
          ")");
   writeIndent();
@@ -403,7 +447,9 @@ void VisitorExportToZRT::visitList(ZRXList* list) {
 
 void VisitorExportToZRT::visitArray(ZRXArrayReal* array) {
   const std::vector<double>& values = array->value();
-  auto bad = std::find_if(values.begin(), values.end(), [](double v) { return !textHoldsReal(v); });
+  auto bad = mChecked ? values.end() : std::find_if(values.begin(), values.end(), [](double v) {
+    return !textHoldsReal(v);
+  });
   if (bad != values.end()) {
     fail(std::string(std::isnan(*bad) ? "NaN" : "an infinity") + " at " + placePath(mPlaceValue) +
          "[" + std::to_string(bad - values.begin()) + "] in " + describe("real array", array) +
@@ -436,7 +482,7 @@ void VisitorExportToZRT::visitArray(ZRXArrayInteger* array) {
 
 void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
   const std::string& text = block->value();
-  if (!textHoldsRawtext(text)) {
+  if (!mChecked && !textHoldsRawtext(text)) {
     if (!text.empty() && text.back() == '\\') {
       fail(describe("raw text", block) + " " + place() +
            " ends with a backslash, which would escape its closing '>}'");
@@ -458,7 +504,9 @@ void VisitorExportToZRT::writeRawtextBlock(const ZRXRawtextBlock* block) {
 }
 
 void VisitorExportToZRT::writeIDValue(const std::string& id) {
-  if (id.empty()) {
+  if (mChecked) {
+    // The counter's rules hold: a valid ID naming a structure (or "#NULL").
+  } else if (id.empty()) {
     fail("empty ID value " + place());
   } else if (!textHoldsName(NameKind::ID, id)) {
     fail("ID value " + quote(id) + " " + place() + " is not a valid ID (" + nameRule(NameKind::ID) +
@@ -491,7 +539,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::Real: {
       const double number = value.getReal();
-      if (!textHoldsReal(number)) {
+      if (!mChecked && !textHoldsReal(number)) {
         fail(std::string(std::isnan(number) ? "NaN" : "an infinity") + " " + place() +
              "; the text format has no form for a real that is not finite");
       }
@@ -505,7 +553,7 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::String: {
       const std::string& text = value.getString();
-      if (!textHoldsString(text))
+      if (!mChecked && !textHoldsString(text))
         fail("string " + place() + " holds a NUL byte, which the text format cannot carry");
       writeIndent();
       put('"');
@@ -519,7 +567,9 @@ ZRX_OUT_OF_LINE void VisitorExportToZRT::writeLeaf(const ZRXValue& value) {
     }
     case ZRXValue::Identifier: {
       const std::string& text = value.getIdentifier();
-      if (text.empty()) {
+      if (mChecked) {
+        // A valid identifier, as the counter's rules found.
+      } else if (text.empty()) {
         fail("empty identifier value " + place());
       } else if (!textHoldsName(NameKind::Identifier, text)) {
         fail("identifier value " + quote(text) + " " + place() + " is not a valid identifier (" +

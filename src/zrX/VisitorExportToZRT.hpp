@@ -1,6 +1,7 @@
-// VisitorExportToZRT: the writer of ZRT text. It walks a document tree and builds the whole text
-// in one string (text()); writing that string to a file is the caller's job (the serializer's
-// save). The layout is canonical: tab indentation, one member or item per line, tags before their
+// VisitorExportToZRT: the writer of ZRT text. It walks a document tree and either builds the
+// whole text in memory (text(), writeTo()) or hands it to an open file as it goes (streamTo(), for
+// a tree checked beforehand: writeStructures streams what VisitorIDCounter's text rules passed).
+// The layout is canonical: tab indentation, one member or item per line, tags before their
 // nodes, arrays on one line, and an "ID = " member only for structures whose ID is referenced.
 //
 // Use: count IDs over every top-level structure with one VisitorIDCounter into one IDCountMap;
@@ -76,6 +77,16 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   // Replaces the text with the header "ZRX version=101 encoding=ascii" and one empty line. Call
   // once, before the first structure.
   void writeHeader();
+
+  // Hands the text to `file` (open for writing) as it is made, through a buffer of the writer's
+  // own that is used again and again, instead of keeping it: text(), writeTo() and textSize() then
+  // hold nothing. Call before writeHeader(); the file must outlive the walk. A failure recorded
+  // meanwhile leaves a part in the file, so the caller checks the tree first (writeStructures
+  // does, with VisitorIDCounter::checkTextRules) and abandons the file after one. finishStream()
+  // hands over the rest; false when the file took fewer bytes than given at any point.
+  // `checked`: the tree passed those rules, so the writer leaves out the checks they made.
+  void streamTo(zr::VirtualFile* file, bool checked);
+  bool finishStream();
 
   // The text built so far (a copy, assembled on each call).
   const std::string& text() const;
@@ -153,6 +164,8 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   void appendNumbers(const T* values, size_t count, char separator, Text text);
   // Closes the last chunk at the cursor.
   void sealChunk() const;
+  // While streaming: hands the buffer to the file and starts it again.
+  void flushStream();
 
   struct Chunk {
     std::unique_ptr<char[]> bytes;
@@ -163,6 +176,9 @@ class ZRX_API VisitorExportToZRT : public Visitor {
   char* mCursor = nullptr;
   char* mLimit = nullptr;
   mutable std::string mText;  // text()'s copy
+  zr::VirtualFile* mStream = nullptr;
+  bool mStreamFailed = false;
+  bool mChecked = false;  // the counter's text rules passed: the lexical checks are done
 
   const IDCountMap* mIDSet = nullptr;
   const VisitorIDCounter* mCounter = nullptr;
