@@ -3,14 +3,18 @@
 //
 //   zrx_shapes [--only graph|arrays] [--op save|load|parse|write] [--format zrt|zrb]
 //              [--runs N] [--scale F] [--copy-input] [--wrappers hand|declared|both]
+//              [--input memory|disk|disk-read]
 //
 // Saves and loads run through the shapes' hand-written wrappers and through their declarations
 // (both by default, with the ratio declared / hand-written; both write the same documents).
 // Every operation runs once untimed, then N timed runs; the median is printed. Loads and parses
 // work on in-memory files, read in place; with --copy-input each timed load or parse first copies
 // the bytes into a fresh zr::MemoryFile, as a host does that hands over a copy of its buffer (the
-// copy, with its page faults, is then part of the time). Saves and writes go into one in-memory
-// file reused across runs. The first load of each format is checked against the original objects.
+// copy, with its page faults, is then part of the time). With --input disk they read a zr::DiskFile
+// of the document written once to the temporary folder (so in the page cache), as a load by path
+// does; disk-read does the same with mapped reads turned off. Saves and writes go into one
+// in-memory file reused across runs. The first load of each format is checked against the
+// original objects.
 #include "Shapes.hpp"
 
 #include <sys/resource.h>
@@ -21,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +39,7 @@ struct Options {
   double scale = 1.0;
   bool copyInput = false;
   std::string wrappers = "both";
+  std::string input = "memory";
 };
 
 double median(std::vector<double> v) {
@@ -82,6 +88,39 @@ double measure(const char* what, int runs, const std::function<void()>& body,
   return median(ms);
 }
 
+// The file a timed load or parse reads: the bytes in memory (read in place, or copied first with
+// --copy-input), or a DiskFile of them written once to the temporary folder.
+class Input {
+ public:
+  Input(const std::vector<uint8_t>& bytes, const Options& o, const char* name)
+      : mBytes(bytes), mOptions(o) {
+    if (o.input == "memory") {
+      mKept = new zr::MemoryFile(bytes);
+      return;
+    }
+    mPath = (std::filesystem::temp_directory_path() / name).string();
+    std::FILE* f = std::fopen(mPath.c_str(), "wb");
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f)) {
+      std::printf("cannot write %s\n", mPath.c_str());
+      std::exit(1);
+    }
+  }
+  ~Input() {
+    if (!mPath.empty()) std::remove(mPath.c_str());
+  }
+  zr::ref<zr::VirtualFile> file() const {
+    if (!mPath.empty()) return zr::ref<zr::VirtualFile>(new zr::DiskFile(zr::String(mPath)));
+    if (mOptions.copyInput) return zr::ref<zr::VirtualFile>(new zr::MemoryFile(mBytes));
+    return mKept;
+  }
+
+ private:
+  const std::vector<uint8_t>& mBytes;
+  const Options& mOptions;
+  zr::ref<zr::VirtualFile> mKept;
+  std::string mPath;
+};
+
 struct Host {
   const char* name;
   zrX::Registry* registry;
@@ -123,15 +162,12 @@ void run(const char* shape, zr::Object* original, const std::vector<Host>& hosts
       const std::string label = std::string(f) + " save, " + hosts[h].name;
       if (wanted(o.op, "save")) times[h][0] = measure(label.c_str(), o.runs, save);
 
-      zr::ref<zr::MemoryFile> kept = new zr::MemoryFile(bytes);
-      auto input = [&]() -> zr::ref<zr::MemoryFile> {
-        return o.copyInput ? zr::ref<zr::MemoryFile>(new zr::MemoryFile(bytes)) : kept;
-      };
+      const Input input(bytes, o, text ? "zrx_shapes_load.zrt" : "zrx_shapes_load.zrb");
       zr::ref<zr::Object> loaded;
       auto load = [&] {
         zrX::ZRXSerializer s;
         s.setRegistry(registry);
-        zr::ref<zr::MemoryFile> in = input();
+        zr::ref<zr::VirtualFile> in = input.file();
         loaded = text ? s.loadZRT(in.get(), true) : s.loadZRB(in.get(), true);
         if (!loaded) std::exit(1);
       };
@@ -155,14 +191,11 @@ void run(const char* shape, zr::Object* original, const std::vector<Host>& hosts
     if (hosts.size() == 2 && times[0][1] > 0)
       std::printf("  %-36s %9.2f\n", "declared / hand-written, load", times[1][1] / times[0][1]);
 
-    zr::ref<zr::MemoryFile> kept = new zr::MemoryFile(bytes);
-    auto input = [&]() -> zr::ref<zr::MemoryFile> {
-      return o.copyInput ? zr::ref<zr::MemoryFile>(new zr::MemoryFile(bytes)) : kept;
-    };
+    const Input input(bytes, o, text ? "zrx_shapes_parse.zrt" : "zrx_shapes_parse.zrb");
     std::unique_ptr<zrX::Document> doc;
     auto parse = [&] {
       doc = std::make_unique<zrX::Document>();
-      zr::ref<zr::MemoryFile> in = input();
+      zr::ref<zr::VirtualFile> in = input.file();
       if (zrX::readDocument(in.get(), format, *doc) != zrX::ReadStatus::Ok) std::exit(1);
     };
     if (wanted(o.op, "parse"))
@@ -197,14 +230,21 @@ int main(int argc, char** argv) {
       o.copyInput = true;
     else if (arg("--wrappers"))
       o.wrappers = argv[++i];
+    else if (arg("--input"))
+      o.input = argv[++i];
     else {
       std::fprintf(stderr,
                    "usage: zrx_shapes [--only graph|arrays] [--op save|load|parse|write] "
                    "[--format zrt|zrb] [--runs N] [--scale F] [--copy-input] "
-                   "[--wrappers hand|declared|both]\n");
+                   "[--wrappers hand|declared|both] [--input memory|disk|disk-read]\n");
       return 2;
     }
   }
+  if (o.input != "memory" && o.input != "disk" && o.input != "disk-read") {
+    std::fprintf(stderr, "zrx_shapes: --input takes memory, disk or disk-read\n");
+    return 2;
+  }
+  zr::DiskFile::setMappedReads(o.input != "disk-read");
   zr::ref<zrX::Registry> hand = shapes::makeRegistry();
   zr::ref<zrX::Registry> declared = shapes::makeDeclaredRegistry();
   std::vector<Host> hosts;

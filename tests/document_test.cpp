@@ -12,6 +12,7 @@
 #include "support/DocumentText.hpp"
 #include "support/FaultyFile.hpp"
 #include "support/LogCapture.hpp"
+#include "support/TempFolder.hpp"
 #include "support/TreeCompare.hpp"
 #include "support/TreeGen.hpp"
 #include "zrX/Cycles.hpp"
@@ -428,6 +429,50 @@ TEST_P(DocumentFormatTest, GeneratedDocumentsRoundTripLinked) {
     EXPECT_EQ(read.metadata().count(nulKey), format() == Format::ZRB ? 1u : 0u);
   }
   EXPECT_TRUE(log.entries().empty()) << log.all();
+}
+
+// A file on disk is read through a mapping of its content: the same tree as from memory, and a
+// cut document whose end falls on a page boundary (where a read one byte too far would fault)
+// fails cleanly, mapped or read.
+TEST_P(DocumentFormatTest, MappedFilesReadAsMemoryDoes) {
+  zrtest::TempFolder folder("zrx_document_test");
+  zrtest::TreeGenOptions options;
+  if (format() == Format::ZRT) options = zrtest::TreeGenOptions::textSafe(7);
+  options.seed = 7;
+  options.topLevelStructures = 300;
+  Document expected;
+  expected.structures() = zrtest::generateDocument(options);
+  ref<zr::MemoryFile> bytes = new zr::MemoryFile;
+  ASSERT_TRUE(zrX::writeDocument(bytes.get(), format(), expected).ok());
+  const std::string whole(bytes->data().begin(), bytes->data().end());
+  ASSERT_GT(whole.size(), 40u * 1024u) << "a document large enough to be mapped";
+  Document fromMemory;
+  ASSERT_EQ(zrX::readDocument(bytes.get(), format(), fromMemory), ReadStatus::Ok);
+
+  for (const bool mapped : {true, false}) {
+    SCOPED_TRACE(mapped ? "mapped" : "read");
+    zr::DiskFile::setMappedReads(mapped);
+    const std::string path = folder.path("whole");
+    zrtest::TempFolder::writeBytes(path, whole);
+    ref<zr::DiskFile> file = new zr::DiskFile(path);
+    Document fromDisk;
+    EXPECT_EQ(zrX::readDocument(file.get(), format(), fromDisk), ReadStatus::Ok);
+    EXPECT_TRUE(zrtest::sameDocument(fromMemory.structures(), fromDisk.structures()));
+    EXPECT_FALSE(file->isOpen());
+    EXPECT_FALSE(file->isMapped());
+
+    for (size_t cut = 4096; cut < whole.size(); cut += 4096) {
+      const std::string part = folder.path("cut" + std::to_string(cut));
+      zrtest::TempFolder::writeBytes(part, whole.substr(0, cut));
+      ref<zr::DiskFile> cutFile = new zr::DiskFile(part);
+      Document partial;
+      log.clear();
+      EXPECT_EQ(zrX::readDocument(cutFile.get(), format(), partial), ReadStatus::ParseError)
+          << cut;
+      EXPECT_FALSE(log.errors().empty()) << cut;
+    }
+  }
+  zr::DiskFile::setMappedReads(true);
 }
 
 // A linked document with a cycle is freed when the Document goes: an array held from outside,

@@ -461,4 +461,51 @@ TEST_F(DiskFolder, LocateFileFindsOnlyRegularFiles) {
   }
 }
 
+// A file opened for reading hands out its content as a mapping once it is asked for, beside the
+// usual reads; small files, and any file while mapped reads are off, are read as before.
+TEST_F(DiskFolder, ReadingMapsTheContentOfLargerFiles) {
+  std::string large(100 * 1024 + 3, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 131 % 251);
+  writeRaw(path("large.zrb"), large);
+  writeRaw(path("small.zrb"), large.substr(0, 4000));
+
+  ref<zr::DiskFile> file(new zr::DiskFile(path("large.zrb")));
+  EXPECT_EQ(file->contentInMemory(), nullptr);  // not open
+  ASSERT_TRUE(file->open(zr::VirtualFile::ReadOnly));
+  EXPECT_FALSE(file->isMapped());  // mapped on request only
+  char head[5] = {};
+  EXPECT_EQ(file->read(head, 5), 5);
+  const uint8_t* content = file->contentInMemory();
+  ASSERT_NE(content, nullptr);
+  EXPECT_TRUE(file->isMapped());
+  EXPECT_EQ(file->contentInMemory(), content);
+  EXPECT_EQ(file->size(), static_cast<int64_t>(large.size()));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(content), large.size()), large);
+  EXPECT_EQ(file->position(), 5);  // reads go on beside the mapping
+  EXPECT_EQ(std::string(head, 5), large.substr(0, 5));
+  // A file that grows after the open keeps the size the mapping covers until it is reopened.
+  std::ofstream(path("large.zrb"), std::ios::binary | std::ios::app) << "more";
+  EXPECT_EQ(file->size(), static_cast<int64_t>(large.size()));
+  EXPECT_TRUE(file->close());
+  EXPECT_FALSE(file->isMapped());
+  EXPECT_EQ(file->contentInMemory(), nullptr);
+  ASSERT_TRUE(file->open(zr::VirtualFile::ReadOnly));
+  EXPECT_EQ(file->size(), static_cast<int64_t>(large.size() + 4));
+  ASSERT_NE(file->contentInMemory(), nullptr);
+  file = nullptr;  // destroyed while mapped
+
+  ref<zr::DiskFile> small(new zr::DiskFile(path("small.zrb")));
+  ASSERT_TRUE(small->open(zr::VirtualFile::ReadOnly));
+  EXPECT_EQ(small->contentInMemory(), nullptr);
+  EXPECT_EQ(small->size(), 4000);
+
+  ASSERT_TRUE(zr::DiskFile::mappedReads());
+  zr::DiskFile::setMappedReads(false);
+  ref<zr::DiskFile> unmapped(new zr::DiskFile(path("large.zrb")));
+  ASSERT_TRUE(unmapped->open(zr::VirtualFile::ReadOnly));
+  zr::DiskFile::setMappedReads(true);  // later opens only
+  EXPECT_EQ(unmapped->contentInMemory(), nullptr);
+  EXPECT_FALSE(unmapped->isMapped());
+}
+
 }  // namespace

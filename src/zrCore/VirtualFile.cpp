@@ -12,6 +12,7 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #define ZR_DISKFILE_POSIX 1
@@ -165,12 +166,56 @@ void syncFolder(const std::string& folder) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<bool> gMappedReads{true};
+
+// Below this size a mapping costs more than reading the file into the readers' buffers.
+constexpr int64_t kSmallestMappedFile = 16 * 1024;
+
+}  // namespace
+
+void DiskFile::setMappedReads(bool allowed) { gMappedReads.store(allowed); }
+
+bool DiskFile::mappedReads() { return gMappedReads.load(); }
+
 DiskFile::~DiskFile() {
   if (mWriting) {
     abandon();
   } else if (mHandle) {
-    std::fclose(mHandle);
+    close();
   }
+}
+
+const uint8_t* DiskFile::contentInMemory() const {
+  if (!mHandle || mWriting) return nullptr;
+#if defined(ZR_DISKFILE_POSIX)
+  if (!mMapTried) {
+    mMapTried = true;
+    if (mMayMap) {
+      // Populated at once: the readers go through the whole content, and the pages are in the
+      // page cache for a file read recently.
+      int flags = MAP_PRIVATE;
+#if defined(MAP_POPULATE)
+      flags |= MAP_POPULATE;
+#endif
+      void* mapping = ::mmap(nullptr, static_cast<size_t>(mReadSize), PROT_READ, flags,
+                             ::fileno(mHandle), 0);
+      if (mapping != MAP_FAILED) mMapped = static_cast<const uint8_t*>(mapping);
+    }
+  }
+#endif
+  return mMapped;
+}
+
+void DiskFile::unmap() {
+#if defined(ZR_DISKFILE_POSIX)
+  if (mMapped) ::munmap(const_cast<uint8_t*>(mMapped), static_cast<size_t>(mReadSize));
+#endif
+  mMapped = nullptr;
+  mMapTried = false;
+  mMayMap = false;
+  mReadSize = -1;
 }
 
 std::string systemErrorMessage(int error) {
@@ -200,8 +245,19 @@ bool DiskFile::open(EOpenMode mode) {
     }
     errno = 0;
     mHandle = std::fopen(path().c_str(), "rb");
-    if (!mHandle) mLastError = errno;
-    return mHandle != nullptr;
+    if (!mHandle) {
+      mLastError = errno;
+      return false;
+    }
+#if defined(ZR_DISKFILE_POSIX)
+    struct stat status {};
+    if (::fstat(::fileno(mHandle), &status) == 0 && S_ISREG(status.st_mode)) {
+      mReadSize = static_cast<int64_t>(status.st_size);
+      mMayMap = mappedReads() && mReadSize >= kSmallestMappedFile &&
+                static_cast<uint64_t>(mReadSize) <= SIZE_MAX;
+    }
+#endif
+    return true;
   }
   errno = 0;
   mWriting = openForWriting();
@@ -252,6 +308,7 @@ void DiskFile::abandon() {
 bool DiskFile::close() {
   if (!mHandle) return true;
   if (!mWriting) {
+    unmap();
     std::fclose(mHandle);
     mHandle = nullptr;
     return true;
@@ -346,6 +403,7 @@ int64_t DiskFile::write(const void* data, int64_t count) {
 
 int64_t DiskFile::size() const {
   if (mWriting) return mPosition;
+  if (mHandle && mReadSize >= 0) return mReadSize;  // what a mapping covers
   std::error_code error;
   const auto bytes = std::filesystem::file_size(path().toStdString(), error);
   return error ? -1 : static_cast<int64_t>(bytes);

@@ -98,11 +98,25 @@ class ZRCORE_API VirtualFile : public Object {
 // The system's text for an error number ("No such file or directory"), safe from any thread.
 ZRCORE_API std::string systemErrorMessage(int error);
 
+//
+// Reading (POSIX systems): a file open for reading hands its content to the readers in place
+// (contentInMemory) through a read-only mapping of the file, made on the first request, so a load
+// from a file in the page cache scans the cached pages instead of copying them into buffers.
+// Files under 16 KiB, systems without mappings and mappings the system refuses fall back to
+// read(). The size is taken when the file is opened and the mapping covers that many bytes. A
+// mapped file must not shrink while it is being read: the system reports an access past its
+// new end with a signal (SIGBUS) instead of a short read. Where other programs may truncate the
+// documents being loaded, turn mappings off with setMappedReads(false).
 class ZRCORE_API DiskFile : public VirtualFile {
   ZR_DECLARE_TYPE()
  public:
   explicit DiskFile(const String& path) : VirtualFile(path) {}
   ~DiskFile() override;
+
+  // Whether files opened for reading from now on may map their content (on by default); any
+  // thread may call it.
+  static void setMappedReads(bool allowed);
+  static bool mappedReads();
 
   bool open(EOpenMode mode) override;
   bool isOpen() const override { return mHandle != nullptr; }
@@ -113,6 +127,9 @@ class ZRCORE_API DiskFile : public VirtualFile {
   int64_t position() const override { return mPosition; }
   int64_t size() const override;
   int lastError() const override { return mLastError; }
+  const uint8_t* contentInMemory() const override;
+  // Whether the content handed out by contentInMemory is a mapping of the file.
+  bool isMapped() const { return mMapped != nullptr; }
 
   // Whether later writes may use an unnamed temporary (on by default). Off, they take the named
   // fallback, as on a system without unnamed files; for tests of that path.
@@ -128,6 +145,7 @@ class ZRCORE_API DiskFile : public VirtualFile {
  private:
   bool openForWriting();
   bool commit();
+  void unmap();
 
   std::FILE* mHandle = nullptr;
   bool mWriting = false;
@@ -136,6 +154,10 @@ class ZRCORE_API DiskFile : public VirtualFile {
   int mLastError = 0;
   int64_t mPosition = 0;
   std::string mTemporaryPath;  // the named temporary; empty for an unnamed one
+  int64_t mReadSize = -1;      // the size when opened for reading, -1 when unknown
+  bool mMayMap = false;        // whether contentInMemory may still try to map the file
+  mutable const uint8_t* mMapped = nullptr;
+  mutable bool mMapTried = false;
 };
 
 // A file over a byte buffer owned by the file. Opening for writing empties the buffer; the
