@@ -12,7 +12,7 @@
 //                     .field("name", &Entity::name).required()
 //                     .field("weights", &Entity::weights)        // std::vector<float>: real array
 //                     .field("prefab", &Entity::prefab)          // zr::ref<Prefab>: shared, #NULL
-//                     ok .text("script", &Entity::script)           // a raw text block
+//                     .text("script", &Entity::script)           // a raw text block
 //                     .children("children", &Entity::children, &Entity::parent)
 //                     .parent("parent", &Entity::parent));
 //
