@@ -467,8 +467,7 @@ TEST_P(DocumentFormatTest, MappedFilesReadAsMemoryDoes) {
       ref<zr::DiskFile> cutFile = new zr::DiskFile(part);
       Document partial;
       log.clear();
-      EXPECT_EQ(zrX::readDocument(cutFile.get(), format(), partial), ReadStatus::ParseError)
-          << cut;
+      EXPECT_EQ(zrX::readDocument(cutFile.get(), format(), partial), ReadStatus::ParseError) << cut;
       EXPECT_FALSE(log.errors().empty()) << cut;
     }
   }

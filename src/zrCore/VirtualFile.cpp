@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "zrCore/Memory.hpp"
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -199,8 +201,8 @@ const uint8_t* DiskFile::contentInMemory() const {
 #if defined(MAP_POPULATE)
       flags |= MAP_POPULATE;
 #endif
-      void* mapping = ::mmap(nullptr, static_cast<size_t>(mReadSize), PROT_READ, flags,
-                             ::fileno(mHandle), 0);
+      void* mapping =
+          ::mmap(nullptr, static_cast<size_t>(mReadSize), PROT_READ, flags, ::fileno(mHandle), 0);
       if (mapping != MAP_FAILED) mMapped = static_cast<const uint8_t*>(mapping);
     }
   }
@@ -444,6 +446,9 @@ int64_t MemoryFile::write(const void* data, int64_t count) {
   if (!mOpen || !mWriting || count <= 0) return 0;
   const auto* bytes = static_cast<const uint8_t*>(data);
   const size_t at = static_cast<size_t>(mPosition);
+  // Grown by doubling, with huge pages asked for once the buffer is large.
+  const size_t needed = at + static_cast<size_t>(count);
+  if (needed > mData.capacity()) reserveLarge(mData, std::max(needed, 2 * mData.capacity()));
   if (at == mData.size()) {
     mData.insert(mData.end(), bytes, bytes + count);
   } else {

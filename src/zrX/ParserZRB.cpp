@@ -6,6 +6,7 @@
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
+#include "zrCore/Memory.hpp"
 #include "zrCore/String.hpp"
 #include "zrX/ZRBFormat.hpp"
 
@@ -487,10 +488,12 @@ bool ParserZRB::readArrayReal(ZRXValue* value, bool doubles) {
     // Straight from the bytes into place, each element written once (resize would write zeros
     // first).
     const uint8_t* from = mBytes + mBufferPosition;
+    zr::reserveLarge(out, static_cast<size_t>(count));
     out.assign(UnalignedDoubles(from), UnalignedDoubles(from + 8 * count));
     mBufferPosition += 8 * static_cast<size_t>(count);
     return true;
   }
+  zr::reserveLarge(out, static_cast<size_t>(count));
   out.resize(static_cast<size_t>(count));
   if (doubles) {
     if (!readBytes(out.data(), out.size() * sizeof(double))) return false;
@@ -545,7 +548,7 @@ bool ParserZRB::decodeIntegers(int64_t blockSize, size_t expected, std::vector<i
     return false;
   };
   // Filled by appending into reserved room: each element is written once.
-  values->reserve(expected);
+  zr::reserveLarge(*values, expected);
   size_t count = 0;
   int64_t left = blockSize;
   while (left > 0) {

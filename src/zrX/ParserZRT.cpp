@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zrCore/Log.hpp"
+#include "zrCore/Memory.hpp"
 
 // Keeps rarely taken, stack-hungry paths (messages, arrays, raw text) out of the frames of the
 // recursive steps, so deep documents cost little stack.
@@ -527,6 +528,7 @@ bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
     values.clear();
     for (;;) {
       if (mType == Token::TOKEN_RIGHT_PAREN) {
+        zr::reserveLarge(integers->value(), values.size());
         integers->value().assign(values.begin(), values.end());
         return true;
       }
@@ -548,6 +550,7 @@ bool ParserZRT::parseArray(zr::ref<ZRXArray>& arr) {
     values.clear();
     for (;;) {
       if (mType == Token::TOKEN_RIGHT_PAREN) {
+        zr::reserveLarge(reals->value(), values.size());
         reals->value().assign(values.begin(), values.end());
         return true;
       }

@@ -4,6 +4,7 @@
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
+#include "zrCore/Memory.hpp"
 
 namespace zr {
 
@@ -620,6 +621,7 @@ void ZRTTokenizer::readPlainNumbers(std::vector<double>& out) {
       return;
     }
     const double value = static_cast<double>(mNumberDigits) / kExactPowersOfTen[mNumberScale];
+    if (out.size() == out.capacity()) zr::reserveLarge(out, 2 * out.size() + 1024);
     out.push_back(mNumberNegative ? -value : value);
   }
 }
@@ -637,6 +639,7 @@ void ZRTTokenizer::readPlainNumbers(std::vector<int64_t>& out) {
       return;
     }
     const auto value = static_cast<int64_t>(mNumberDigits);
+    if (out.size() == out.capacity()) zr::reserveLarge(out, 2 * out.size() + 1024);
     out.push_back(mNumberNegative ? -value : value);
   }
 }
