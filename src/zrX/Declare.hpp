@@ -59,6 +59,7 @@
 #include <utility>
 #include <vector>
 
+#include "zrCore/Memory.hpp"
 #include "zrCore/Object.hpp"
 #include "zrX/Export.hpp"
 #include "zrX/Serializer.hpp"
@@ -537,6 +538,7 @@ bool saveNumbers(const N* data, size_t count, ZRXValue& out, FieldContext& cx) {
   using Element = ArrayElementOf<N>;
   zr::ref<Node> node = new Node(cx.field().tag());
   std::vector<Element>& values = node->value();
+  zr::reserveLarge(values, count);
   if constexpr (std::is_same_v<N, Element>) {
     values.assign(data, data + count);
   } else if constexpr (std::is_unsigned_v<N> && sizeof(N) >= sizeof(int64_t)) {

@@ -4,6 +4,7 @@
 
 #include "zrCore/Check.hpp"
 #include "zrCore/Log.hpp"
+#include "zrCore/Memory.hpp"
 #include "zrCore/Object.hpp"
 #include "zrCore/ResourceDatabase.hpp"
 #include "zrCore/String.hpp"
