@@ -10,8 +10,6 @@
 #include <string>
 #include <system_error>
 
-#include "zrCore/Memory.hpp"
-
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -446,9 +444,6 @@ int64_t MemoryFile::write(const void* data, int64_t count) {
   if (!mOpen || !mWriting || count <= 0) return 0;
   const auto* bytes = static_cast<const uint8_t*>(data);
   const size_t at = static_cast<size_t>(mPosition);
-  // Grown by doubling, with huge pages asked for once the buffer is large.
-  const size_t needed = at + static_cast<size_t>(count);
-  if (needed > mData.capacity()) reserveLarge(mData, std::max(needed, 2 * mData.capacity()));
   if (at == mData.size()) {
     mData.insert(mData.end(), bytes, bytes + count);
   } else {
