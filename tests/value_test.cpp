@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -478,6 +479,72 @@ TEST(Nodes, AcceptVisitorCallsExactlyTheMatchingSlot) {
   for (const ref<ZRXTaggedValue>& node : nodes) node->acceptVisitor(&visitor);
   EXPECT_EQ(visitor.calls, (std::vector<std::string>{"structure:<S>", "list:<L>", "raw:<B>",
                                                      "real:<R>", "integer:<I>"}));
+}
+
+// The entries' vector does what std::vector does: each operation is applied to both, with
+// elements that own heap memory, so a leaked or twice-freed element shows under the sanitizers.
+TEST(NodeVector, EveryOperationDoesWhatStdVectorDoes) {
+  using Texts = zrX::NodeVector<std::string>;
+  using Plain = std::vector<std::string>;
+  const std::string longText(40, 'x');  // beyond the small-string buffer
+  Texts node;
+  Plain plain;
+  const auto both = [&](const char* name, const auto& op) {
+    op(node);
+    op(plain);
+    ASSERT_EQ(node.size(), plain.size()) << name;
+    EXPECT_TRUE(std::equal(node.begin(), node.end(), plain.begin(), plain.end())) << name;
+    EXPECT_GE(node.capacity(), node.size()) << name;
+  };
+  both("push_back", [&](auto& v) {
+    for (int i = 0; i < 9; ++i) v.push_back(longText + char('a' + i));
+  });
+  both("push_back of its own element", [](auto& v) { v.push_back(v[2]); });
+  both("emplace_back", [](auto& v) { v.emplace_back(3, 'e'); });
+  both("insert in the middle", [&](auto& v) { v.insert(v.begin() + 1, longText + "i"); });
+  both("insert of its own element", [](auto& v) { v.insert(v.begin(), v.back()); });
+  both("insert a range", [&](auto& v) {
+    const Plain more = {"r1", longText + "r2"};
+    v.insert(v.begin() + 2, more.begin(), more.end());
+  });
+  both("erase one", [](auto& v) { v.erase(v.begin() + 3); });
+  both("erase a range", [](auto& v) { v.erase(v.begin() + 1, v.begin() + 4); });
+  both("pop_back", [](auto& v) { v.pop_back(); });
+  both("resize up", [](auto& v) { v.resize(v.size() + 3); });
+  both("resize with a value", [&](auto& v) { v.resize(v.size() + 2, longText + "f"); });
+  both("resize down", [](auto& v) { v.resize(4); });
+  both("reserve", [](auto& v) { v.reserve(100); });
+  both("shrink_to_fit", [](auto& v) { v.shrink_to_fit(); });
+  both("copy assignment over held storage", [&](auto& v) {
+    auto other = v;
+    other.push_back(longText + "c");
+    v = other;
+  });
+  both("self assignment", [](auto& v) {
+    auto& same = v;
+    v = same;
+  });
+  both("move assignment", [](auto& v) {
+    auto other = v;
+    other.erase(other.begin());
+    v = std::move(other);
+  });
+  both("swap", [&](auto& v) {
+    std::remove_reference_t<decltype(v)> other;
+    other.push_back(longText + "s");
+    v.swap(other);
+    v.insert(v.end(), other.begin(), other.end());
+  });
+  both("assign a range", [&](auto& v) {
+    const Plain more = {"a1", longText + "a2", "a3"};
+    v.assign(more.begin(), more.end());
+  });
+  both("assign copies", [&](auto& v) { v.assign(5, longText + "n"); });
+  both("clear", [](auto& v) { v.clear(); });
+  both("grow again after clear", [&](auto& v) { v.push_back(longText); });
+  const Texts copy(node);
+  EXPECT_TRUE(copy == node);
+  EXPECT_EQ(sizeof(Texts), 16u);
 }
 
 TEST(Values, MakeFunctionsGiveTheKindAndPayload) {

@@ -57,7 +57,7 @@ class NodeVector {
   NodeVector& operator=(const NodeVector& other) {
     if (this != &other) {
       NodeVector copy(other);
-      clear();
+      destroyAll();
       takeFrom(copy);
     }
     return *this;
