@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -46,36 +45,6 @@ std::string chainOfNodes(int count) {
     text += " }\n";
   }
   return zrt(text);
-}
-
-// Where a loaded scene breaks the ownership rules, or "": every child points back at the node
-// whose list holds it, a node that no node owns has no parent, nothing is owned twice. Following
-// each parent pointer also lets AddressSanitizer see one that dangles.
-std::string ownershipFault(const zr::ResourceDatabase* scene) {
-  std::vector<const demo::SceneNode*> pending;
-  for (const ref<zr::Object>& resource : scene->resources()) {
-    if (!resource || !resource->isOfType(demo::SceneNode::Type())) continue;
-    const auto* node = static_cast<const demo::SceneNode*>(resource.get());
-    if (node->parent) {
-      bool listed = false;
-      for (const ref<demo::SceneNode>& child : node->parent->children)
-        listed |= child.get() == node;
-      if (!listed) return "resource node '" + node->name + "' has a parent that does not own it";
-    } else {
-      pending.push_back(node);
-    }
-  }
-  std::set<const demo::SceneNode*> seen;
-  while (!pending.empty()) {
-    const demo::SceneNode* node = pending.back();
-    pending.pop_back();
-    if (!seen.insert(node).second) return "node '" + node->name + "' is owned twice";
-    for (const ref<demo::SceneNode>& child : node->children) {
-      if (child->parent != node) return "child '" + child->name + "' points elsewhere";
-      pending.push_back(child.get());
-    }
-  }
-  return "";
 }
 
 class DemoHost : public ::testing::TestWithParam<Format> {
@@ -243,7 +212,7 @@ TEST_P(DemoHost, HostileDocumentsLoadCleanlyOrFailCleanly) {
     log.clear();
     ref<zr::ResourceDatabase> scene = load(c.text);
     if (scene) {
-      EXPECT_EQ(ownershipFault(scene.get()), "");
+      EXPECT_EQ(demo::ownershipFault(scene.get()), "");
     }
     if (c.error) {
       EXPECT_FALSE(scene);
@@ -422,7 +391,7 @@ TEST(DemoHostCorpus, EverySeedLoadsOrFailsCleanly) {
           serializer.loadAs<zr::ResourceDatabase>(zr::String(entry.path().string()));
       if (scene) {
         ++loaded;
-        EXPECT_EQ(ownershipFault(scene.get()), "");
+        EXPECT_EQ(demo::ownershipFault(scene.get()), "");
       } else {
         EXPECT_FALSE(serializer.errorMessage().empty());
       }

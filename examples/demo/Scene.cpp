@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 namespace demo {
 
@@ -200,6 +201,32 @@ class Comparer {
 };
 
 }  // namespace
+
+std::string ownershipFault(const zr::ResourceDatabase* scene) {
+  std::vector<const SceneNode*> pending;
+  for (const zr::ref<zr::Object>& resource : scene->resources()) {
+    if (!resource || !resource->isOfType(SceneNode::Type())) continue;
+    const auto* node = static_cast<const SceneNode*>(resource.get());
+    if (node->parent) {
+      bool listed = false;
+      for (const zr::ref<SceneNode>& child : node->parent->children) listed |= child.get() == node;
+      if (!listed) return "resource node '" + node->name + "' has a parent that does not own it";
+    } else {
+      pending.push_back(node);
+    }
+  }
+  std::set<const SceneNode*> seen;
+  while (!pending.empty()) {
+    const SceneNode* node = pending.back();
+    pending.pop_back();
+    if (!seen.insert(node).second) return "node '" + node->name + "' is owned twice";
+    for (const zr::ref<SceneNode>& child : node->children) {
+      if (child->parent != node) return "child '" + child->name + "' points elsewhere";
+      pending.push_back(child.get());
+    }
+  }
+  return "";
+}
 
 bool scenesEqual(const zr::ResourceDatabase* a, const zr::ResourceDatabase* b, std::string* why) {
   Comparer comparer;

@@ -74,6 +74,11 @@ zr::ref<zr::ResourceDatabase> makeScene(const SceneShape& shape);
 // owners, `b` must share one object too. On a difference, `why` says where.
 bool scenesEqual(const zr::ResourceDatabase* a, const zr::ResourceDatabase* b, std::string* why);
 
+// Where a loaded scene breaks the ownership rules, or "": every child points back at the node
+// whose list holds it, a node that no node owns has no parent, nothing is owned twice. Following
+// each parent pointer also lets AddressSanitizer see one that dangles.
+std::string ownershipFault(const zr::ResourceDatabase* scene);
+
 struct SceneCounts {
   size_t nodes = 0, meshes = 0, materials = 0, reals = 0, integers = 0;
 };
