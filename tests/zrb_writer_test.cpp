@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -222,6 +223,43 @@ TEST(ZRBWriter, IntegerEncoding) {
   EXPECT_EQ(hex(chunkOf(integerArray({kMin, 64, 0}))),
             hex(Bytes{0x05, 0x00, 0x03, 0x0D, 0xC0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
                       0x02, 0x80, 0x01, 0x00}));
+}
+
+// The encoder and the size the writer announces before an array's block (read from a table) agree
+// with the plain byte-by-byte form at every length boundary, for both signs, and the encoder
+// writes nothing past the room it was given.
+TEST(ZRBWriter, IntegerEncoderAgreesWithThePlainFormAtEveryLength) {
+  const auto plain = [](int64_t value) {
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : value;
+    Bytes out;
+    uint64_t rest = magnitude >> 6;
+    out.push_back(
+        static_cast<uint8_t>((rest ? 0x80 : 0) | (value < 0 ? 0x40 : 0) | (magnitude & 0x3F)));
+    while (rest) {
+      const uint64_t group = rest & 0x7F;
+      rest >>= 7;
+      out.push_back(static_cast<uint8_t>((rest ? 0x80 : 0) | group));
+    }
+    return out;
+  };
+  std::vector<int64_t> values = {0, std::numeric_limits<int64_t>::min(),
+                                 std::numeric_limits<int64_t>::max()};
+  for (int bit = 1; bit < 63; ++bit) {
+    const int64_t power = int64_t{1} << bit;
+    for (const int64_t v : {power - 1, power, power + 1}) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+  }
+  for (const int64_t value : values) {
+    const Bytes expected = plain(value);
+    uint8_t room[zrX::kZRBMaxIntegerBytes + 4];
+    std::memset(room, 0xEE, sizeof room);
+    const uint8_t* end = zrX::encodeZRBInteger(value, room);
+    EXPECT_EQ(hex(Bytes(static_cast<const uint8_t*>(room), end)), hex(expected)) << value;
+    EXPECT_EQ(zrX::zrbIntegerSize(value), static_cast<int>(expected.size())) << value;
+    for (size_t i = zrX::kZRBMaxIntegerBytes; i < sizeof room; ++i) EXPECT_EQ(room[i], 0xEE);
+  }
 }
 
 TEST(ZRBWriter, RealArraysUseFloatsOnlyWhenEveryElementFits) {
