@@ -327,6 +327,35 @@ TEST_P(DocumentFormatTest, RefusedTreesLeaveTheFileUntouched) {
   EXPECT_TRUE(zrX::writeStructures(file.get(), format(), {inner, outer}).ok());
 }
 
+// Among many IDs, the refusal names the first structure (in the order of the walk) whose ID an
+// earlier one carried, and that earlier one; further clashes do not replace it.
+TEST_P(DocumentFormatTest, ADuplicateIDAmongManyNamesTheFirstClash) {
+  ref<ZRXStructure> root = new ZRXStructure("<Root>");
+  ZRXList* list = new ZRXList;
+  ZRXValue listValue;
+  listValue.setList(list);
+  *root << "items" << listValue;
+  const auto idOf = [](int i) {
+    if (i == 700) return std::string("#id300");  // the first clash, with 300
+    if (i == 900) return std::string("#id5");    // a later clash, with an earlier carrier
+    return "#id" + std::to_string(i);
+  };
+  for (int i = 0; i < 2000; ++i) {
+    ref<ZRXStructure> item = new ZRXStructure(i == 300   ? "<Earlier>"
+                                              : i == 700 ? "<Later>"
+                                                         : "<Item>");
+    item->setID(idOf(i).c_str());
+    list->value().push_back(structureValue(item.get()));
+  }
+  ref<zr::MemoryFile> file = fileWith("old");
+  const zrX::WriteResult result = zrX::writeStructures(file.get(), format(), {root});
+  EXPECT_EQ(result.status, WriteStatus::Refused);
+  EXPECT_EQ(result.message,
+            "VisitorIDCounter: structures '<Earlier>' and '<Later>' carry the same ID '#id300'; an "
+            "ID can name one structure only.");
+  EXPECT_EQ(file->text(), "old");
+}
+
 // A refusal names the place the way `zrx diff` does: top-level structures by tag (numbered when the
 // tag repeats, the metadata aside), entries by key ("@2" for a repeated one), list elements by
 // index; a deep place keeps its first and last segments.
