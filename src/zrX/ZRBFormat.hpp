@@ -49,15 +49,13 @@ inline uint64_t zrbMagnitude(int64_t value) {
 
 namespace detail {
 
-// Encoded size by the count of leading zero bits of the magnitude (kept at least 1): one byte up
-// to six significant bits, then one more per started group of seven.
+// Encoded size by the count of leading zero bits of the magnitude (never 0 here, so at most 63
+// zeros): one byte up to six significant bits, then one more per started group of seven.
 struct ZRBSizeTable {
-  uint8_t size[65];
+  uint8_t size[64];
   constexpr ZRBSizeTable() : size{} {
-    for (int zeros = 0; zeros <= 64; ++zeros) {
-      const int bits = zeros >= 64 ? 1 : 64 - zeros;
-      size[zeros] = static_cast<uint8_t>(1 + bits / 7);
-    }
+    for (int zeros = 0; zeros < 64; ++zeros)
+      size[zeros] = static_cast<uint8_t>(1 + (64 - zeros) / 7);
   }
 };
 constexpr ZRBSizeTable kZRBSizes;
